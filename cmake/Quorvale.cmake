@@ -1,0 +1,70 @@
+# Shared build settings and helpers for every target of the tree.
+
+# Warnings and floating-point rules: results must be bit-identical from run to run,
+# so no fast-math and no contraction of a*b+c into fused operations.
+set(QV_COMMON_FLAGS -Wall -Wextra -Wno-unused-parameter -Wno-missing-field-initializers
+    -ffp-contract=off -fno-strict-aliasing
+    "-fmacro-prefix-map=${CMAKE_SOURCE_DIR}/=")
+
+if(QV_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# qv_add_subsystem(<folder> SOURCES ... [DEPS ...])
+# A static library qv_<folder>; headers are included as "<folder>/<name>.h".
+function(qv_add_subsystem name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(qv_${name} STATIC ${ARG_SOURCES})
+  target_include_directories(qv_${name} PUBLIC ${CMAKE_SOURCE_DIR})
+  target_compile_options(qv_${name} PRIVATE ${QV_COMMON_FLAGS})
+  set_target_properties(qv_${name} PROPERTIES POSITION_INDEPENDENT_CODE ON)
+  if(ARG_DEPS)
+    target_link_libraries(qv_${name} PUBLIC ${ARG_DEPS})
+  endif()
+endfunction()
+
+# qv_add_test(<name> SOURCES ... [LIBS ...] [XVFB] [ENV ...])
+# A GoogleTest executable run through CTest. Tests run headless and with a
+# private XDG_DATA_HOME so they never touch a real home folder; XVFB runs the
+# executable under a virtual X server (for mouse warping and relative mode).
+function(qv_add_test name)
+  cmake_parse_arguments(ARG "XVFB;EXPORTS" "" "SOURCES;LIBS;ENV" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+  target_compile_options(${name} PRIVATE ${QV_COMMON_FLAGS})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} qv_testsupport GTest::gtest GTest::gtest_main)
+  if(ARG_EXPORTS)
+    set_target_properties(${name} PROPERTIES ENABLE_EXPORTS ON)
+  endif()
+  set(env
+    "SDL_VIDEODRIVER=offscreen"
+    "SDL_AUDIODRIVER=dummy"
+    "XDG_DATA_HOME=${CMAKE_BINARY_DIR}/test-home/${name}"
+    "GLIBC_TUNABLES=glibc.malloc.trim_threshold=1073741824"
+    "QV_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+    "QV_GAME_DIR=${QV_GAME_DIR}"
+    ${ARG_ENV})
+  if(ARG_XVFB)
+    list(REMOVE_ITEM env "SDL_VIDEODRIVER=offscreen")
+    set(launcher xvfb-run -a -s "-screen 0 1280x1024x24")
+  else()
+    set(launcher "")
+  endif()
+  add_test(NAME ${name} COMMAND ${launcher} $<TARGET_FILE:${name}>
+           WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}" TIMEOUT 600)
+endfunction()
+
+# qv_add_bench(<name> SOURCES ... [LIBS ...])
+# A benchmark program; ./bench.sh runs every one of them. Each prints
+# "name value unit" lines.
+function(qv_add_bench name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+  target_compile_options(${name} PRIVATE ${QV_COMMON_FLAGS})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+  set_property(GLOBAL APPEND PROPERTY QV_BENCHES ${name})
+endfunction()
