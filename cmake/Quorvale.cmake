@@ -11,10 +11,18 @@ if(QV_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
-# qv_add_subsystem(<folder> SOURCES ... [DEPS ...])
+# qv_add_subsystem(<folder> [SOURCES ...] [DEPS ...])
 # A static library qv_<folder>; headers are included as "<folder>/<name>.h".
+# Without SOURCES every .cpp file directly in the folder is compiled, so
+# several people can add files to one folder without editing this list.
 function(qv_add_subsystem name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;EXCLUDE" ${ARGN})
+  if(NOT ARG_SOURCES)
+    file(GLOB ARG_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
+    foreach(x ${ARG_EXCLUDE})
+      list(REMOVE_ITEM ARG_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/${x})
+    endforeach()
+  endif()
   add_library(qv_${name} STATIC ${ARG_SOURCES})
   target_include_directories(qv_${name} PUBLIC ${CMAKE_SOURCE_DIR})
   target_compile_options(qv_${name} PRIVATE ${QV_COMMON_FLAGS})
@@ -22,6 +30,18 @@ function(qv_add_subsystem name)
   if(ARG_DEPS)
     target_link_libraries(qv_${name} PUBLIC ${ARG_DEPS})
   endif()
+  set_property(GLOBAL APPEND PROPERTY QV_SUBSYSTEMS qv_${name})
+endfunction()
+
+# Adds every sub-folder of the current folder that has a CMakeLists.txt
+# (tests/<subsystem>, bench/<area>), so folders can be added independently.
+function(qv_add_child_folders)
+  file(GLOB children LIST_DIRECTORIES true ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  foreach(c ${children})
+    if(IS_DIRECTORY ${c} AND EXISTS ${c}/CMakeLists.txt)
+      add_subdirectory(${c})
+    endif()
+  endforeach()
 endfunction()
 
 # qv_add_test(<name> SOURCES ... [LIBS ...] [XVFB] [ENV ...])

@@ -1,0 +1,1 @@
+// Platform layers; files are added as each layer is built.
