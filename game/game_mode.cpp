@@ -1,0 +1,3 @@
+#include "game/game_mode.h"
+
+GameMode* cur_game_mode = nullptr;
