@@ -697,9 +697,14 @@ bool search(SQRex* r, const unsigned char* text, const unsigned char* end, bool 
 
 } // namespace
 
-// True when the last search of r gave up because of its step budget, so that
-// the script library can report it instead of a plain "no match".
+// For the script library (sqstdstring.cpp): whether the last search of r
+// gave up because of its step budget, so that it can be reported instead of
+// a plain "no match"; and a whole-text match over a range that may hold zeros.
 bool sqstd_rex_last_aborted(const SQRex* r) { return r && r->aborted; }
+
+bool sqstd_rex_matchrange(SQRex* r, const SQChar* text_begin, const SQChar* text_end) {
+  return r && search(r, (const unsigned char*)text_begin, (const unsigned char*)text_end, true, nullptr, nullptr);
+}
 
 SQRex* sqstd_rex_compile(const SQChar* pattern, const SQChar** error) {
   if (error) *error = nullptr;
