@@ -674,11 +674,13 @@ bool search(SQRex* r, const unsigned char* text, const unsigned char* end, bool 
   if (!text || end < text || end - text > INT_MAX - 1) return false;
   int len = (int)(end - text);
   long steps = 0;
-  int last_start = (whole || r->anchored) ? 0 : len;
-  for (int start = 0; start <= last_start; start++) {
+  // A whole-text match or a pattern that begins with '^' can only start at 0.
+  const bool only_at_start = whole || r->anchored;
+  for (int start = 0; start <= len; start++) {
     if (!r->may_be_empty) {
-      while (start < len && !r->first.has(text[start])) start++;
-      if (start >= len) break;
+      // Skip to a byte that can begin a match.
+      while (start < len && !r->first.has(text[start]) && !only_at_start) start++;
+      if (start >= len || !r->first.has(text[start])) break;
     }
     RunResult res = run(r, text, len, start, whole, steps);
     if (res == RUN_ABORTED) {
@@ -691,6 +693,7 @@ bool search(SQRex* r, const unsigned char* text, const unsigned char* end, bool 
       if (out_end) *out_end = (const SQChar*)(text + r->caps[1]);
       return true;
     }
+    if (only_at_start) break;
   }
   return false;
 }
