@@ -15,18 +15,25 @@
 // from X to its balancing Y. Any other escaped character stands for itself.
 #include "sqstdstring.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstring>
 #include <new>
 #include <vector>
 
+// Machine steps of one search: about a tenth of a second. Sanitized fuzzing
+// builds lower it so that pathological patterns fail fast.
+#ifndef SQREX_STEP_BUDGET
+#define SQREX_STEP_BUDGET 20000000
+#endif
+
 namespace {
 
+constexpr long kStepBudget = SQREX_STEP_BUDGET;
 constexpr int kMaxNesting = 200;          // parentheses inside each other
 constexpr int kMaxRepeatCount = 65535;    // n and m of {n,m}
 constexpr size_t kMaxProgram = 1 << 16;   // instructions of one compiled pattern
-constexpr long kStepBudget = 20000000;    // machine steps of one search
 constexpr size_t kMaxBacktrack = 1 << 21; // entries of the backtracking stack
 
 struct CharSet {
@@ -443,9 +450,8 @@ struct Codegen {
   }
 };
 
-// Bytes that can begin a match; nullable when a match may be empty (or start
-// with an assertion we do not look through), in which case no start position
-// may be skipped.
+// The bytes a match can begin with, looking through assertions; may_be_empty
+// when a match can be empty, in which case no start position may be skipped.
 void first_bytes(const std::vector<Inst>& code, const std::vector<CharSet>& sets, CharSet& out,
                  bool& may_be_empty) {
   std::vector<bool> seen(code.size(), false);
