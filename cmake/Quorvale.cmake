@@ -88,3 +88,49 @@ function(qv_add_bench name)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
   set_property(GLOBAL APPEND PROPERTY QV_BENCHES ${name})
 endfunction()
+
+# qv_add_game_executable(): the game executable build/game/quorvale. Called at
+# the end of the top-level CMakeLists.txt, after every subsystem is declared.
+# Every qv_* library (and the script language) is linked whole and the
+# executable exports its symbols, so the game-object module, loaded later, can
+# bind by name to any host function or global, also to ones the host itself
+# never calls.
+function(qv_add_game_executable)
+  get_property(subsystems GLOBAL PROPERTY QV_SUBSYSTEMS)
+  if(TARGET squirrel)
+    list(APPEND subsystems squirrel)
+  endif()
+  add_executable(quorvale ${CMAKE_SOURCE_DIR}/app/main.cpp)
+  target_include_directories(quorvale PRIVATE ${CMAKE_SOURCE_DIR})
+  target_compile_options(quorvale PRIVATE ${QV_COMMON_FLAGS})
+  # The whole-archive list goes through the link options: CMake refuses a
+  # library with the WHOLE_ARCHIVE feature when it also comes in plainly as
+  # another library's dependency. The plain links below still bring each
+  # library's own dependencies (SDL, GL, ...) and the build order.
+  set(archives "")
+  foreach(s ${subsystems})
+    list(APPEND archives "$<TARGET_FILE:${s}>")
+  endforeach()
+  target_link_options(quorvale PRIVATE "LINKER:--whole-archive" ${archives} "LINKER:--no-whole-archive")
+  target_link_libraries(quorvale PRIVATE ${subsystems})
+  set_target_properties(quorvale PROPERTIES ENABLE_EXPORTS ON RUNTIME_OUTPUT_DIRECTORY ${QV_GAME_DIR})
+endfunction()
+
+# qv_link_data_tree(): links each top-level entry of data/ into the
+# application folder, so that edits to the data reload while the game runs.
+# The glob is checked again at every build, so new entries get their links.
+function(qv_link_data_tree)
+  file(GLOB entries CONFIGURE_DEPENDS LIST_DIRECTORIES true ${CMAKE_SOURCE_DIR}/data/*)
+  foreach(e ${entries})
+    get_filename_component(name ${e} NAME)
+    if(name STREQUAL "CMakeLists.txt")
+      continue()
+    endif()
+    set(link ${QV_GAME_DIR}/${name})
+    if(IS_SYMLINK ${link} OR NOT EXISTS ${link})
+      file(CREATE_LINK ${e} ${link} SYMBOLIC)
+    else()
+      message(WARNING "${link} exists and is not a link to data/${name}; left as it is")
+    endif()
+  endforeach()
+endfunction()

@@ -1,0 +1,151 @@
+// Process entry, game initialisation and shutdown.
+#include <clocale>
+#include <cstdlib>
+#include <ctime>
+#include "app/app.h"
+#include "app/config.h"
+#include "app/frame.h"
+#include "app/input.h"
+#include "app/log.h"
+#include "platform/clock.h"
+#include "platform/paths.h"
+#include "platform/window.h"
+#include "render/font.h"
+#include "world/noise.h"
+
+int app_screen_wd = 0, app_screen_ht = 0;
+bool want_fullscreen = true;
+bool start_in_dev_mode = false;
+String start_game_mode;
+int start_game_slot = -1;
+
+bool open_main_window() {
+  if (!init_video()) fatal("Can't start the video system: %s", SDL_GetError());
+  bool maximize = !isFullscreen && app_screen_wd <= 0;
+  WindowRect client = centered_client_rect(app_screen_wd, app_screen_ht);
+  if (!create_main_window(APP_WINDOW_TITLE, isFullscreen, client, maximize))
+    fatal("Can't create the window: %s", SDL_GetError());
+  int dev_wd = app_screen_wd, dev_ht = app_screen_ht;
+  if (!isFullscreen) {
+    int cw, ch;
+    get_client_size(cw, ch);
+    if (dev_wd <= 0) dev_wd = cw;
+    if (dev_ht <= 0) dev_ht = ch;
+  }
+  // The application-folder change watch is not kept: every reload finds its
+  // changes by file times, and the watch's notifications were never used.
+  init_input(main_window);
+  // A missing device shows up later as the fatal errors of what needs it.
+  app_open_device(main_window, dev_wd, dev_ht);
+  if (isFullscreen) confine_cursor(true);
+  return true;
+}
+
+void init_game_systems() {
+  // Filled by the heightmap world: allocate the world grids (sized by gfx_quality).
+  set_update_rate(20, 5);
+  // Filled by the reloadable script machines: the scratch machine, stack
+  // 1024, math and string libraries in its root table; fatal "Can't create
+  // scratch VM" on failure.
+  // Filled by input: init_controls (the key bindings from the settings).
+  // Filled by sound: start sound and load "sound/sound.nut"; listener
+  // factors 1, 1, 1; "sound_volume" and "music_volume" (default 10000 each)
+  // into the global sample and stream volumes.
+  // Filled by post effects: "taa_blur" into taa_radius, "shadow_taa" into
+  // use_shadows_taa.
+  debug("Graphics quality: %s", gfx_quality ? "high" : "low");
+  // Filled by the renderer: the scene image texture (fatal "can't create
+  // scene image texture"); in high quality the scene texture (fatal "can't
+  // create scene texture"), two more scene image textures, the shaders
+  // "dr_final.sh", "dr_calc_light.sh", "dr_shadow_blur.sh" and
+  // "dr_shadow_map.sh", the shadow map quality from shadow_resolution and the
+  // shadow resources; in low quality use_postfx = false.
+  // Filled by the renderer: the sky, the terrain renderer, the post-effect
+  // textures and shaders, the warp shader "warpEffect.sh" and debug drawing.
+  debug("game_rnd_seed=%llu;", (unsigned long long)game_rnd_seed);
+  if (main_window) SDL_WarpMouseInWindow(main_window, app_device_wd() / 2, app_device_ht() / 2);
+  // Filled by the module host: load the game-object module (build folder
+  // "../compiler/", project "main.ls"; fatal "can't load gameobj.dll"), then
+  // its init_inst_render, init_common_fx, its init_new_gui and
+  // init_spells_ui, the standard GUI image state (no texture, no shader), and
+  // its init_gameobj.
+  // Filled by the game modes: with start_game_mode set, start that mode's
+  // world script; a mode that keeps saved games without -slot is fatal "No
+  // savegame slot specified for the game mode %s, use -slot N"; otherwise
+  // start_new_game(start_game_slot) and the universe mode. Without one,
+  // go_to_main_menu. Then the camera target takes the local player's
+  // position when the module created one.
+}
+
+void close_all_systems() {
+  static bool closing = false;
+  if (closing) return;
+  closing = true;
+  debug("closing...");
+  // Filled as each system arrives; each step does nothing when its system
+  // never started: the module's close_game_menu and remove_all_gameobj,
+  // close_world_script, close_spells_ui, close_gameobj, close_inst_render,
+  // unloading the module, the shadow resources, close_debug_vis, the
+  // post-effect shaders and textures, the terrain renderer, the sky, the four
+  // "dr_" shaders and four scene textures, the sound script and sound.
+  debug("closed scene");
+  // A change made in the last second before quitting would otherwise be lost:
+  // the loop writes the settings only once per second.
+  flush_app_config();
+  // Filled by the renderer: the text resources and the shared dynamic vertex
+  // writer. (The GPU load probe has nothing to release here.)
+  debug("closed misc stuff");
+  // Filled by meshes: free all meshes.
+  debug("freed all meshes");
+  // Filled by textures: free_all_textures.
+  debug("freed all textures");
+  app_close_device();
+  debug("closed d3d");
+  clear_input_step_state();
+  destroy_main_window();
+  if (SDL_WasInit(0)) SDL_Quit();
+  debug("closed all systems");
+}
+
+void quit_game(int code) {
+  close_all_systems();
+  exit(code);
+}
+
+int app_main(int argc, char** argv) {
+  set_except_report_handler();
+  set_fatal_shutdown(close_all_systems);
+  try {
+    setlocale(LC_ALL, "C");
+    char stamp[64];
+    time_t t = time(nullptr);
+    strftime(stamp, sizeof(stamp), "%x %X", localtime(&t));
+    debug("Log started %s in " APP_VERSION_TEXT, stamp);
+    register_exe_symbols();
+
+    init_app_path();
+    debug("app path: '%s'", app_path);
+    game_rnd_seed = (uint64_t)get_ref_time();  // the run's random seed
+    set_update_rate(20, 5);
+    int64_t start_mark = get_ref_time();
+
+    read_app_config(argc, argv);
+    isFullscreen = want_fullscreen;
+    set_process_priority(process_priority);
+    open_main_window();
+
+    // Filled by the renderer: the shared dynamic vertex writer (65,536 and 4)
+    // and init_font. The GPU load probe has no library to load here.
+    show_splash("Loading...", -1);
+    init_game_systems();
+    debug("total start-up time: %d ms", get_time_msec(get_ref_time() - start_mark));
+    debug("free video memory: %u MB", app_free_texmem() >> 20);
+
+    run_main_loop();
+    if (!shot_path.empty()) debug("-shot %s: screenshots come with the renderer; none saved", shot_path.c_str());
+    close_all_systems();
+  } catch (...) {
+    fatal("Oops! The game crashed. See log file for more info.");
+  }
+  return 0;
+}

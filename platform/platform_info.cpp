@@ -1,1 +1,0 @@
-// Platform layers; files are added as each layer is built.
