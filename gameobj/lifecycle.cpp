@@ -1,0 +1,25 @@
+// The module's start, step and end.
+#include "gameobj/module.h"
+#include "lib/check.h"
+
+namespace gameobj {
+
+int world_time = 0;
+
+void init_gameobj() {
+  world_time = 0;
+  debug("gameobj: init_gameobj (%d classes, %d object lists)", NUM_CLASS_IDS - 1, NUM_OBJECT_LISTS);
+}
+
+void close_gameobj() { debug("gameobj: close_gameobj"); }
+
+void update_gameobj(float dt) {
+  world_time++;
+  // Objects destroyed during the step are freed at its end, so the queue
+  // never outlives a step (the host also empties it before writing a world).
+  delete_gameobj();
+}
+
+int get_world_time() { return world_time; }
+
+}  // namespace gameobj

@@ -1,0 +1,3 @@
+#include "objects/player.h"
+
+Player* local_player = nullptr;
