@@ -688,7 +688,16 @@ static char call_stack_text[8192];
 void debug_dump_stack(const char* label, int skip) {
   void* all[64];
   int got = backtrace(all, 64);
-  int from = skip + 1 < got ? skip + 1 : got;
+  // The stack proper begins at this function's caller; what lies before it
+  // (this function, and with some runtimes their backtrace wrapper) is left out.
+  void* caller = __builtin_return_address(0);
+  int own = 1;
+  for (int i = 0; i < got; i++)
+    if (all[i] == caller) {
+      own = i;
+      break;
+    }
+  int from = own + skip < got ? own + skip : got;
   void* frames[32];
   int n = 0;
   for (int i = from; i < got && n < 32; i++) frames[n++] = all[i];
