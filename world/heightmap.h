@@ -148,7 +148,8 @@ void simWater(float dt);
 // The vapour effect of water meeting lava (only in high quality).
 void water_vapor_fx(int x, int z, float level, float amount);
 
-// Land morphing towards target_hmap, with the land-moving sounds.
+// Land morphing towards target_hmap, with the land-moving sounds placed
+// around the camera (the translation row of cur_view_itm).
 void updateHmap(float dt);
 // The heights one morph step of dt would give, into out (65,536 floats).
 void morphHmap(float dt, float* out);
@@ -157,6 +158,7 @@ void stopSounds();
 }  // namespace HeightmapData
 
 extern float water_vapor_accum;  // for the game-object module; unused here
+extern Matrix44 cur_view_itm;    // the camera matrix, kept by the camera code
 
 // Placement marks. Coordinates wrap; rectangles are inclusive.
 void mark_rect(int x0, int z0, int x1, int z1, uint32_t set, uint32_t clear);
