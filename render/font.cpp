@@ -127,7 +127,7 @@ void init_font() {
                              VSD_ELEM(4, 0, VSDT_D3DCOLOR, VSDU_COLOR, 0),
                              VSD_ELEM(8, 0, VSDT_SHORT2, VSDU_TEXCOORD, 0), VSD_END};
   font_vdecl = get_vdecl(desc);
-  font_shader = create_shader("font.sh");
+  font_shader = create_shader("shaders/font.sh");
   font_batch_state.shader = font_shader;
   font_batch_state.vdecl = font_vdecl;
   font_batch_state.stride = sizeof(FontVertex);

@@ -4,6 +4,7 @@
 #include "platform/paths.h"
 #include "render/d3d_internal.h"
 #include "render/d3d_shaders.h"
+#include "render/renderBatch.h"
 #include "tests/support/test_support.h"
 
 static SDL_Window* window = nullptr;
@@ -20,8 +21,10 @@ struct GlEnvironment : ::testing::Environment {
     window = SDL_CreateWindow("render test", 0, 0, TEST_WD, TEST_HT, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
     ASSERT_NE(window, nullptr) << SDL_GetError();
     ASSERT_TRUE(init_d3d(window, TEST_WD, TEST_HT, false, false));
+    common_vb_writer.init(65536, 4);
   }
   void TearDown() override {
+    common_vb_writer.close();
     close_d3d();
     SDL_DestroyWindow(window);
     SDL_Quit();
