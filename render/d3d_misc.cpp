@@ -230,10 +230,13 @@ void reset_render_states() {
 
 void update_pixel_offset() {
   // Direct3D 9 samples pixel centres at integer coordinates, GL half a pixel
-  // further on: shifting the geometry by half a pixel right and down makes GL
-  // cover and interpolate exactly what Direct3D would.
-  float x = 1.0f / (float)(gl.viewport[2] > 0 ? gl.viewport[2] : 1);
-  float y = -1.0f / (float)(gl.viewport[3] > 0 ? gl.viewport[3] : 1);
+  // further on: shifting the geometry right and down makes GL cover and
+  // interpolate what Direct3D would. The shift is 1/64 pixel short of a half,
+  // so a pixel centre lying on an edge goes to the primitive right of or
+  // below it, as Direct3D's top-left rule decides, whatever GL's own rule is.
+  const float shift = 2.0f * (0.5f - 1.0f / 64.0f);  // in clip units per pixel
+  float x = shift / (float)(gl.viewport[2] > 0 ? gl.viewport[2] : 1);
+  float y = -shift / (float)(gl.viewport[3] > 0 ? gl.viewport[3] : 1);
   if (gl.deviceBlock[0] != x || gl.deviceBlock[1] != y) {
     gl.deviceBlock[0] = x, gl.deviceBlock[1] = y;
     gl.deviceDirty = true;

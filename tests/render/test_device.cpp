@@ -201,6 +201,23 @@ TEST(Device, PixelCentresAreDirect3D9s) {
   EXPECT_EQ(target_pixel(2, 10), 0xFFFFFFFFu);
   EXPECT_EQ(target_pixel(3, 10), 0xFFFFFFFFu);
   EXPECT_EQ(target_pixel(4, 10), 0xFF000000u);
+
+  // A centre on a shared edge belongs to the primitive right of it (Direct3D's
+  // top-left rule), whichever is drawn last; edges on the target's border keep
+  // their pixels.
+  clear_back(0xFF000000);
+  float e0 = cx(0), e4 = cx(4), e8 = cx(8);
+  const float right[] = {e4, -1, 0.5f, e4, 1, 0.5f, e8, 1, 0.5f, e4, -1, 0.5f, e8, 1, 0.5f, e8, -1, 0.5f};
+  const float left[] = {e0, -1, 0.5f, e0, 1, 0.5f, e4, 1, 0.5f, e0, -1, 0.5f, e4, 1, 0.5f, e4, -1, 0.5f};
+  set_solid_color(0, 1, 0, 1);
+  draw_clip_triangles(right, 2);
+  set_solid_color(1, 0, 0, 1);
+  draw_clip_triangles(left, 2);
+  EXPECT_EQ(target_pixel(0, 0), 0xFFFF0000u);
+  EXPECT_EQ(target_pixel(3, 0), 0xFFFF0000u);
+  EXPECT_EQ(target_pixel(4, 0), 0xFF00FF00u);
+  EXPECT_EQ(target_pixel(7, TEST_HT - 1), 0xFF00FF00u);
+  EXPECT_EQ(target_pixel(8, 0), 0xFF000000u);
   set_cull_mode(1);
 }
 
