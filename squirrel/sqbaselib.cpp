@@ -83,8 +83,10 @@ bool push_stackinfos(HSQUIRRELVM v, HSQUIRRELVM t, SQInteger level) {
   return true;
 }
 SQInteger base_getstackinfos(HSQUIRRELVM v) {
+  // level 0 is the function calling getstackinfos (this native is not counted)
   SQInteger level = arg(v, 2)._unVal.nInteger;
-  push_stackinfos(v, v, level);
+  if (level < 0) return sq_throwerror(v, "invalid level");
+  push_stackinfos(v, v, level + 1);
   return 1;
 }
 SQInteger base_getroottable(HSQUIRRELVM v) { return ret(v, v->roottable); }

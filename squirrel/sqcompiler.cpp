@@ -357,6 +357,7 @@ struct Compiler {
   int add_local(SQString* name) {
     int reg = fs->nactive();
     if (reg >= SQ_MAX_REGS) error("too many local variables");
+    rc_addref(name);
     fs->actives.push_back(LocalVar{name, reg, (uint32_t)pc()});
     if (fs->freereg < reg + 1) set_freereg(reg + 1);
     return reg;
@@ -395,6 +396,7 @@ struct Compiler {
       from_local = 0;
     }
     if (f->outers.size() >= 255) error("too many outer variables");
+    rc_addref(name);
     SQOuterInfo oi = {from_local, (uint8_t)idx, 0, name};
     f->outers.push_back(oi);
     return (int)f->outers.size() - 1;
@@ -1811,8 +1813,11 @@ struct Compiler {
       emit(isyield ? OP_YIELD : OP_RETURN, 0, 0);
     } else {
       int callpc = -1;
+      int start = pc();
       Exp e = comma_expression();
-      if (e.k == E_REG && pc() > 0 && fs->code.back().op == OP_CALL && fs->code.back().a == e.r)
+      // 'return f(...)': the call just emitted for this expression becomes a tail call
+      if (e.k == E_REG && pc() > start && fs->code.back().op == OP_CALL && fs->code.back().a == e.r &&
+          e.r >= fs->nactive())
         callpc = pc() - 1;
       int r = to_any(e);
       if (!isyield && callpc >= 0 && callpc == pc() - 1 && fs->traps == 0 && !fs->generator) {

@@ -696,6 +696,9 @@ void obj_clear_refs(SQCollectable* o) {
 
 static void collectable_free(SQCollectable* o) {
   switch (o->kind) {
+    case K_ARRAY:
+      free(((SQArray*)o)->vals);
+      break;
     case K_CLOSURE: {
       SQClosure* c = (SQClosure*)o;
       free(c->defaults);

@@ -495,6 +495,15 @@ bool vm_newmember(SQVM* v, const SQObject& cls, const SQObject& key, const SQObj
 bool vm_delete(SQVM* v, const SQObject& self, const SQObject& key, SQObject* out, bool raw) {
   switch (self._type) {
     case OT_TABLE: {
+      // a _delslot metamethod of the delegate handles every deletion
+      SQObject fn;
+      if (!raw && get_metamethod(v, self, MT_DELSLOT, fn)) {
+        SQRef keep(fn);
+        SQRef res;
+        if (!vm_call_value(v, fn, self, &key, 1, &res.o)) return false;
+        if (out) obj_set(*out, res.o);
+        return true;
+      }
       SQObject old;
       if (table_remove(self._unVal.pTable, key, &old)) {
         if (out)
@@ -502,16 +511,6 @@ bool vm_delete(SQVM* v, const SQObject& self, const SQObject& key, SQObject* out
         else
           obj_release(old);
         return true;
-      }
-      if (!raw) {
-        SQObject fn;
-        if (get_metamethod(v, self, MT_DELSLOT, fn)) {
-          SQRef keep(fn);
-          SQRef res;
-          if (!vm_call_value(v, fn, self, &key, 1, &res.o)) return false;
-          if (out) obj_set(*out, res.o);
-          return true;
-        }
       }
       return vm_raise_idx(v, key);
     }

@@ -1227,17 +1227,19 @@ L_CLASS: {
     }
     basecls = RB._unVal.pClass;
   }
-  SQRef attrs;
-  if (i.c != SQ_NO_REG) attrs.set(RC);
-  SQRef cls(mk_obj(OT_CLASS, class_new(ss, basecls)));
-  obj_set(cls.o._unVal.pClass->attributes, attrs.o);
-  if (basecls && basecls->metamethods[MT_INHERITED]._type != OT_NULL) {
-    SAVE();
-    SQRef fn(basecls->metamethods[MT_INHERITED]), res;
-    if (!vm_call_value(v, fn.o, cls.o, &attrs.o, 1, &res.o)) THROW();
-    LOAD_FRAME();
+  {
+    SQRef attrs;
+    if (i.c != SQ_NO_REG) attrs.set(RC);
+    SQRef cls(mk_obj(OT_CLASS, class_new(ss, basecls)));
+    obj_set(cls.o._unVal.pClass->attributes, attrs.o);
+    if (basecls && basecls->metamethods[MT_INHERITED]._type != OT_NULL) {
+      SAVE();
+      SQRef fn(basecls->metamethods[MT_INHERITED]), res;
+      if (!vm_call_value(v, fn.o, cls.o, &attrs.o, 1, &res.o)) THROW();
+      LOAD_FRAME();
+    }
+    obj_set(RA, cls.o);
   }
-  obj_set(RA, cls.o);
   DISPATCH();
 }
 
@@ -1301,29 +1303,26 @@ L_FOREACH: {
     LOAD_FRAME();
     if (done) {
       ip += i.d;
-      DISPATCH();
+    } else {
+      obj_set(base[i.a + 2], key.o);
+      obj_set(base[i.a + 3], val.o);
+      obj_set(base[i.a + 1], nextit.o);
     }
-    obj_set(base[i.a + 2], key.o);
-    obj_set(base[i.a + 3], val.o);
-    obj_set(base[i.a + 1], nextit.o);
   }
   DISPATCH();
 }
 
-L_TYPEOF: {
-  SAVE();
-  SQRef o(RB), res;
-  if (!vm_typeof(v, o.o, res.o)) THROW();
-  LOAD_FRAME();
-  obj_set(RA, res.o);
-  DISPATCH();
-}
+L_TYPEOF:
 L_CLONE: {
+  // (values held by SQRef live in an inner block: the computed-goto dispatch
+  // does not run destructors)
   SAVE();
-  SQRef o(RB), res;
-  if (!vm_clone(v, o.o, res.o)) THROW();
-  LOAD_FRAME();
-  obj_set(RA, res.o);
+  {
+    SQRef o(RB), res;
+    if (!(i.op == OP_TYPEOF ? vm_typeof(v, o.o, res.o) : vm_clone(v, o.o, res.o))) THROW();
+    LOAD_FRAME();
+    obj_set(RA, res.o);
+  }
   DISPATCH();
 }
 L_RESUME: {
@@ -1498,7 +1497,9 @@ bool vm_call_value(SQVM* v, const SQObject& fn, const SQObject& self, const SQOb
   vm_push(v, fn);
   vm_push(v, self);
   for (int j = 0; j < nargs; j++) vm_push(v, args[j]);
-  bool ok = vm_call(v, fidx, nargs + 1, result, v->raiseerror);
+  // Errors of metamethods and callbacks propagate to the calling script,
+  // which reports them if nobody catches them.
+  bool ok = vm_call(v, fidx, nargs + 1, result, false);
   vm_settop(v, fidx);
   return ok;
 }

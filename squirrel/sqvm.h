@@ -40,7 +40,7 @@ bool vm_raise_idx(SQVM* v, const SQObject& key);   // "the index '%s' does not e
 // Calls the value at stack[funcidx] with the nargs values above it ('this' first).
 // The result (when wanted) is stored into *result. Values above funcidx stay.
 bool vm_call(SQVM* v, int32_t funcidx, int32_t nargs, SQObject* result, bool raiseerror);
-// Pushes fn, self and args, calls, pops them again.
+// Pushes fn, self and args, calls (errors are left to the caller to report), pops them again.
 bool vm_call_value(SQVM* v, const SQObject& fn, const SQObject& self, const SQObject* args, int nargs,
                    SQObject* result);
 bool vm_wakeup(SQVM* v, const SQObject* resumeval, SQObject* result, bool raiseerror, bool throwerror);
