@@ -9,17 +9,10 @@
 #include <utility>
 #include "lib/utils.h"
 #include "world/heightmap.h"
+#include "world/hmWaterKernel.h"
 #include "world/noise.h"
 
 namespace HeightmapData {
-
-// Per-step factors of the model.
-struct FluidConstants {
-  float dt;
-  float water_damping;     // advected water flow factor, also the evaporation factor
-  float lava_damping;      // advected lava flow factor
-  float turbulence_decay;
-};
 
 // ---- pass 2, transport (sequential: each cell adds to cells not yet visited)
 
@@ -205,7 +198,7 @@ static inline float face_flow(const Water* old, int c, int e, int x, int z, floa
 }
 
 // The whole of pass 1 for one cell, straight from the grids.
-static void flow_cell(const Water* old, Water* nw, int x, int z, const FluidConstants& k) {
+void flow_cell_plain(const Water* old, Water* nw, int x, int z, const FluidConstants& k) {
   int c = hmap_index(x, z), e = hmap_index(x + 1, z), n = hmap_index(x, z + 1);
   int w = hmap_index(x - 1, z), s = hmap_index(x, z - 1);
   float dt = k.dt;
@@ -233,25 +226,16 @@ static void flow_cell(const Water* old, Water* nw, int x, int z, const FluidCons
   nw[c] = {old[c].amount, fx, fz, min_f(turb, 1.0f)};
 }
 
-// One row of the old state as separate arrays, with 4 wrapped cells on each
-// side (index 4 + x holds cell x), so that the neighbours of a group of four
-// cells are plain unaligned loads.
-// active[g] tells whether any of the cells 4g..4g+3 holds fluid or a flow.
-struct FluidRow {
-  static constexpr int PAD = 4, LEN = HMAP_SIZE + 2 * PAD;
-  alignas(16) float amount[LEN], depth[LEN], flow_x[LEN], flow_z[LEN], turb[LEN], land[LEN],
-      level[LEN];
-  bool active[HMAP_SIZE / 4];
-};
-
-// Which cells of the old state hold fluid: 4 bits per group of four cells,
-// filled while the rows are loaded, so pass 2 visits only those cells.
+// Which cells of the old state hold fluid (4 bits per group of four cells)
+// and which rows hold no lava, filled while the rows are loaded for pass 1.
 static uint8_t old_wet[HMAP_SIZE][HMAP_SIZE / 4];
+static bool row_without_lava[HMAP_SIZE];
 
 static void load_fluid_row(FluidRow& r, const Water* old, int z) {
   const Water* src = old + z * HMAP_SIZE;
   const float* land = hmap + z * HMAP_SIZE;
   const __m128 sign_bit = _mm_set1_ps(-0.0f);
+  __m128 not_lava = _mm_castsi128_ps(_mm_set1_epi32(-1));
   for (int x = 0; x < HMAP_SIZE; x += 4) {
     __m128 a = _mm_load_ps(&src[x].amount), b = _mm_load_ps(&src[x + 1].amount);
     __m128 c = _mm_load_ps(&src[x + 2].amount), d = _mm_load_ps(&src[x + 3].amount);
@@ -269,9 +253,11 @@ static void load_fluid_row(FluidRow& r, const Water* old, int z) {
     __m128 wet = _mm_or_ps(_mm_cmpneq_ps(a, zero), _mm_or_ps(_mm_cmpneq_ps(b, zero), _mm_cmpneq_ps(c, zero)));
     r.active[x / 4] = _mm_movemask_ps(wet) != 0;
     old_wet[z][x / 4] = (uint8_t)_mm_movemask_ps(_mm_cmpneq_ps(a, zero));
+    not_lava = _mm_and_ps(not_lava, _mm_cmpge_ps(a, zero));  // NaN counts as lava here
   }
+  row_without_lava[z] = _mm_movemask_ps(not_lava) == 15;
   float* fields[] = {r.amount, r.depth, r.flow_x, r.flow_z, r.turb, r.land, r.level};
-  for (float* f : fields) {
+  for (float* f : fields) {  // the wrapped cells on both sides
     memcpy(f, f + HMAP_SIZE, FluidRow::PAD * sizeof(float));
     memcpy(f + FluidRow::PAD + HMAP_SIZE, f + FluidRow::PAD, FluidRow::PAD * sizeof(float));
   }
@@ -281,207 +267,121 @@ static inline __m128 select_ps(__m128 mask, __m128 if_true, __m128 if_false) {
   return _mm_or_ps(_mm_and_ps(mask, if_true), _mm_andnot_ps(mask, if_false));
 }
 
-// Bilinear sample of a field at (px, pz) for four cells whose sample cells
-// lie at column offset 0 or -1 (mi set for 0) and row offset 0 or -1 (mj
-// set for 0) from the cells themselves; rows holds rows z-1, z, z+1.
-static inline __m128 sample_near(const float* const rows[3], int o, __m128 mi, __m128 mj,
-                                 __m128 fx, __m128 fz) {
-  __m128 lo[3], hi[3];  // columns -1, 0, +1 of the sample's two rows
-  for (int k = 0; k < 3; k++) {
-    __m128 p = _mm_loadu_ps(rows[0] + o - 1 + k), c = _mm_loadu_ps(rows[1] + o - 1 + k),
-           n = _mm_loadu_ps(rows[2] + o - 1 + k);
-    lo[k] = select_ps(mj, c, p);
-    hi[k] = select_ps(mj, n, c);
-  }
-  __m128 s00 = select_ps(mi, lo[1], lo[0]), s10 = select_ps(mi, lo[2], lo[1]);
-  __m128 s01 = select_ps(mi, hi[1], hi[0]), s11 = select_ps(mi, hi[2], hi[1]);
-  __m128 a = _mm_add_ps(s00, _mm_mul_ps(_mm_sub_ps(s10, s00), fx));
-  __m128 b = _mm_add_ps(s01, _mm_mul_ps(_mm_sub_ps(s11, s01), fx));
-  return _mm_add_ps(a, _mm_mul_ps(_mm_sub_ps(b, a), fz));
-}
-
-// floor_coord for four values, and the fraction left.
-static inline __m128i floor4(__m128 v, __m128& frac) {
-  __m128i i = _mm_cvtps_epi32(_mm_sub_ps(v, _mm_set1_ps(0.49999988f)));
-  frac = _mm_sub_ps(v, _mm_cvtepi32_ps(i));
-  return i;
-}
-
-// True when every lane of d is 0 or -1.
-static inline bool offsets_near(__m128i d) {
-  __m128i ok = _mm_or_si128(_mm_cmpeq_epi32(d, _mm_setzero_si128()),
-                            _mm_cmpeq_epi32(d, _mm_set1_epi32(-1)));
-  return _mm_movemask_epi8(ok) == 0xFFFF;
-}
-
-// Flow across four faces at once (the vector form of face_flow): a0 the
-// advected flows, h the drives (returned adjusted on lava faces), ac/ae the
-// amounts and depths, lc/le the levels, hc/he the land of both sides, kv the
-// viscosity factors (read only on lava faces). Returns the flows and sets
-// blocked to 1.0 on blocked faces.
-static inline __m128 face_flow4(__m128 a0, __m128& h, __m128 ac, __m128 ae, __m128 dc, __m128 de,
-                                __m128 lc, __m128 le, __m128 hc, __m128 he, __m128 kv,
-                                const FluidConstants& k, __m128& blocked) {
-  const __m128 zero = _mm_setzero_ps();
-  __m128 lava = _mm_cmplt_ps(_mm_add_ps(ac, ae), zero);
-  __m128 flow = _mm_add_ps(_mm_mul_ps(a0, _mm_set1_ps(k.water_damping)), h);
-  if (_mm_movemask_ps(lava)) {
-    __m128 dt = _mm_set1_ps(k.dt);
-    __m128 hl = select_ps(_mm_cmplt_ps(h, _mm_sub_ps(zero, dt)), _mm_add_ps(h, dt),
-                          select_ps(_mm_cmpgt_ps(h, dt), _mm_sub_ps(h, dt), zero));
-    __m128 D = _mm_mul_ps(kv, _mm_add_ps(_mm_max_ps(_mm_sub_ps(zero, ac), zero),
-                                         _mm_max_ps(_mm_sub_ps(zero, ae), zero)));
-    __m128 lf = _mm_add_ps(_mm_mul_ps(a0, _mm_set1_ps(k.lava_damping)),
-                           _mm_mul_ps(_mm_set1_ps(0.3f), hl));
-    __m128 scaled = _mm_mul_ps(lf, _mm_div_ps(_mm_sub_ps(D, _mm_set1_ps(0.05f)), _mm_set1_ps(0.15f)));
-    lf = select_ps(_mm_cmplt_ps(D, _mm_set1_ps(0.2f)), scaled, lf);
-    lf = _mm_andnot_ps(_mm_cmplt_ps(D, _mm_set1_ps(0.05f)), lf);
-    flow = select_ps(lava, lf, flow);
-    h = select_ps(lava, hl, h);
-  }
-  __m128 out_blocked = _mm_and_ps(_mm_cmpge_ps(flow, zero),
-                                  _mm_cmple_ps(_mm_min_ps(dc, _mm_sub_ps(lc, he)), zero));
-  __m128 in_blocked = _mm_and_ps(_mm_cmplt_ps(flow, zero),
-                                 _mm_cmple_ps(_mm_min_ps(de, _mm_sub_ps(le, hc)), zero));
-  __m128 b = _mm_or_ps(out_blocked, in_blocked);
-  blocked = _mm_and_ps(b, _mm_set1_ps(1.0f));
-  return _mm_andnot_ps(b, flow);
-}
-
-static inline __m128 viscosity4(int x, int z) {
-  return _mm_setr_ps(viscosity(x, z), viscosity(x + 1, z), viscosity(x + 2, z), viscosity(x + 3, z));
-}
-
-// New turbulence of four cells from the two drives, the blocked-face count,
-// the two sampled old turbulences and the four neighbours' old ones.
-static inline __m128 turbulence4(__m128 hx, __m128 hz, __m128 blocked, __m128 t0, __m128 t1,
-                                 const FluidRow& rp, const FluidRow& rc, const FluidRow& rn, int o,
-                                 const FluidConstants& k) {
-  __m128 two = _mm_set1_ps(2.0f);
-  __m128 around = _mm_add_ps(_mm_mul_ps(two, t0), _mm_mul_ps(two, t1));
-  around = _mm_add_ps(around, _mm_load_ps(rn.turb + o));
-  around = _mm_add_ps(around, _mm_loadu_ps(rc.turb + o - 1));
-  around = _mm_add_ps(around, _mm_loadu_ps(rc.turb + o + 1));
-  around = _mm_add_ps(around, _mm_load_ps(rp.turb + o));
-  __m128 c32 = _mm_set1_ps(3.2f);
-  __m128 turb = _mm_add_ps(_mm_mul_ps(c32, _mm_mul_ps(hx, hx)), _mm_mul_ps(c32, _mm_mul_ps(hz, hz)));
-  turb = _mm_add_ps(turb, _mm_mul_ps(_mm_set1_ps(0.01f), blocked));
-  turb = _mm_add_ps(turb, _mm_mul_ps(_mm_mul_ps(_mm_set1_ps(k.turbulence_decay), around),
-                                     _mm_set1_ps(0.125f)));
-  return _mm_min_ps(turb, _mm_set1_ps(1.0f));
-}
-
-static inline void store_water4(Water* out, __m128 amount, __m128 flow_x, __m128 flow_z,
-                                __m128 turb) {
-  _MM_TRANSPOSE4_PS(amount, flow_x, flow_z, turb);
-  _mm_store_ps(&out[0].amount, amount);
-  _mm_store_ps(&out[1].amount, flow_x);
-  _mm_store_ps(&out[2].amount, flow_z);
-  _mm_store_ps(&out[3].amount, turb);
-}
-
-// Pass 1 for four cells that, like their neighbours around, hold no fluid
-// and no flow. Then both back-traced points are the cells themselves, both
-// faces are blocked with flows 0, and the two turbulence samples are one and
-// the same; this is what the general path computes, without its work. (The
-// sample still goes through the floor rule, which puts odd coordinates at
-// fraction 1 of the cell below.)
-static inline void still_dry_group(const float* const tu_rows[3], const FluidRow& rp,
-                                   const FluidRow& rc, const FluidRow& rn, int o, __m128 xs,
-                                   __m128i xi, __m128 zf, __m128i zi, Water* out,
-                                   const FluidConstants& k) {
-  const __m128 zero = _mm_setzero_ps(), dt = _mm_set1_ps(k.dt), ten = _mm_set1_ps(10.0f);
-  const __m128i zero_i = _mm_setzero_si128();
-  __m128 fx, fz;
-  __m128 mi = _mm_castsi128_ps(_mm_cmpeq_epi32(_mm_sub_epi32(floor4(xs, fx), xi), zero_i));
-  __m128 mj = _mm_castsi128_ps(_mm_cmpeq_epi32(_mm_sub_epi32(floor4(zf, fz), zi), zero_i));
-  __m128 t = sample_near(tu_rows, o, mi, mj, fx, fz);
-  __m128 lc = _mm_load_ps(rc.level + o);
-  __m128 hx = _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(lc, _mm_loadu_ps(rc.level + o + 1)), ten), dt);
-  __m128 hz = _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(lc, _mm_load_ps(rn.level + o)), ten), dt);
-  __m128 turb = turbulence4(hx, hz, _mm_set1_ps(2.0f), t, t, rp, rc, rn, o, k);
-  store_water4(out, _mm_load_ps(rc.amount + o), zero, zero, turb);
-}
-
-// Pass 1 for the row z, four cells at a time; groups whose back-traced
-// points fall further than one cell away take the per-cell path.
-static void flow_row(const Water* old, Water* nw, int z, const FluidRow& rp, const FluidRow& rc,
-                     const FluidRow& rn, const FluidConstants& k) {
-  const __m128 dt = _mm_set1_ps(k.dt), ten = _mm_set1_ps(10.0f), quarter = _mm_set1_ps(0.25f);
-  const __m128 zf = _mm_set1_ps((float)z);
-  const __m128i zi = _mm_set1_epi32(z);
-  const float* const fx_rows[3] = {rp.flow_x, rc.flow_x, rn.flow_x};
-  const float* const fz_rows[3] = {rp.flow_z, rc.flow_z, rn.flow_z};
-  const float* const tu_rows[3] = {rp.turb, rc.turb, rn.turb};
-  Water* out = nw + z * HMAP_SIZE;
-  for (int x = 0; x < HMAP_SIZE; x += 4) {
-    const int o = FluidRow::PAD + x;
-    __m128 xs = _mm_setr_ps((float)x, (float)(x + 1), (float)(x + 2), (float)(x + 3));
-    __m128i xi = _mm_setr_epi32(x, x + 1, x + 2, x + 3);
-    int g = x / 4, gw = (g - 1) & 63, ge = (g + 1) & 63;
-    if (!(rp.active[gw] | rp.active[g] | rp.active[ge] | rc.active[gw] | rc.active[g] |
-          rc.active[ge] | rn.active[gw] | rn.active[g] | rn.active[ge])) {
-      still_dry_group(tu_rows, rp, rc, rn, o, xs, xi, zf, zi, out + x, k);
-      continue;
-    }
-
-    // Back-traced points of both faces.
-    __m128 fxc = _mm_load_ps(rc.flow_x + o), fzc = _mm_load_ps(rc.flow_z + o);
-    __m128 sum_z = _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_load_ps(rp.flow_z + o),
-                                                    _mm_loadu_ps(rp.flow_z + o + 1)), fzc),
-                              _mm_loadu_ps(rc.flow_z + o + 1));
-    __m128 px = _mm_sub_ps(xs, _mm_mul_ps(fxc, dt));
-    __m128 pz = _mm_sub_ps(zf, _mm_mul_ps(_mm_mul_ps(dt, sum_z), quarter));
-    __m128 sum_x = _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_loadu_ps(rc.flow_x + o - 1), fxc),
-                                         _mm_loadu_ps(rn.flow_x + o - 1)),
-                              _mm_load_ps(rn.flow_x + o));
-    __m128 qx = _mm_sub_ps(xs, _mm_mul_ps(_mm_mul_ps(dt, sum_x), quarter));
-    __m128 qz = _mm_sub_ps(zf, _mm_mul_ps(fzc, dt));
-    __m128 pfx, pfz, qfx, qfz;
-    __m128i pdi = _mm_sub_epi32(floor4(px, pfx), xi), pdj = _mm_sub_epi32(floor4(pz, pfz), zi);
-    __m128i qdi = _mm_sub_epi32(floor4(qx, qfx), xi), qdj = _mm_sub_epi32(floor4(qz, qfz), zi);
-    if (!(offsets_near(pdi) && offsets_near(pdj) && offsets_near(qdi) && offsets_near(qdj))) {
-      for (int l = 0; l < 4; l++) flow_cell(old, nw, x + l, z, k);
-      continue;
-    }
-    const __m128i zero_i = _mm_setzero_si128();
-    __m128 pmi = _mm_castsi128_ps(_mm_cmpeq_epi32(pdi, zero_i));
-    __m128 pmj = _mm_castsi128_ps(_mm_cmpeq_epi32(pdj, zero_i));
-    __m128 qmi = _mm_castsi128_ps(_mm_cmpeq_epi32(qdi, zero_i));
-    __m128 qmj = _mm_castsi128_ps(_mm_cmpeq_epi32(qdj, zero_i));
-    __m128 a0 = sample_near(fx_rows, o, pmi, pmj, pfx, pfz);
-    __m128 t0 = sample_near(tu_rows, o, pmi, pmj, pfx, pfz);
-    __m128 a1 = sample_near(fz_rows, o, qmi, qmj, qfx, qfz);
-    __m128 t1 = sample_near(tu_rows, o, qmi, qmj, qfx, qfz);
-
-    __m128 ac = _mm_load_ps(rc.amount + o), ae = _mm_loadu_ps(rc.amount + o + 1),
-           an = _mm_load_ps(rn.amount + o);
-    __m128 dc = _mm_load_ps(rc.depth + o), de = _mm_loadu_ps(rc.depth + o + 1),
-           dn = _mm_load_ps(rn.depth + o);
-    __m128 lc = _mm_load_ps(rc.level + o), le = _mm_loadu_ps(rc.level + o + 1),
-           ln = _mm_load_ps(rn.level + o);
-    __m128 hc = _mm_load_ps(rc.land + o), he = _mm_loadu_ps(rc.land + o + 1),
-           hn = _mm_load_ps(rn.land + o);
-    __m128 kv = _mm_setzero_ps();
-    if (_mm_movemask_ps(_mm_or_ps(_mm_cmplt_ps(_mm_add_ps(ac, ae), _mm_setzero_ps()),
-                                  _mm_cmplt_ps(_mm_add_ps(ac, an), _mm_setzero_ps()))))
-      kv = viscosity4(x, z);
-
-    __m128 hx = _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(lc, le), ten), dt);
-    __m128 hz = _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(lc, ln), ten), dt);
-    __m128 bx, bz;
-    __m128 flow_x = face_flow4(a0, hx, ac, ae, dc, de, lc, le, hc, he, kv, k, bx);
-    __m128 flow_z = face_flow4(a1, hz, ac, an, dc, dn, lc, ln, hc, hn, kv, k, bz);
-
-    __m128 turb = turbulence4(hx, hz, _mm_add_ps(bx, bz), t0, t1, rp, rc, rn, o, k);
-    store_water4(out + x, ac, flow_x, flow_z, turb);
-  }
-}
-
 static FluidConstants fluid_constants(float dt) {
   return {dt, fmaxf(0.0f, 1.0f - 0.03f * dt), fmaxf(0.0f, 1.0f - 0.3f * dt),
           fmaxf(0.0f, 1.0f - 5.0f * dt)};
 }
+
+// Pass 2 for row z when no lava lies within two rows of it (and the step is
+// short enough that water keeps at least half its depth through
+// evaporation). Then no cell's amount is ever below 0 when a share reaches
+// it, so no contact happens, no flow is cleared and no land changes, and
+// each cell's shares depend only on its old amount, the new flows and the
+// land. They are computed for the whole row first, four cells at a time;
+// then every amount receives its changes in the order the cell-by-cell sweep
+// gives them: the share from the west neighbour, its own evaporation and
+// outflow, the share from the east neighbour (the row's first and last cells
+// see them in the order of their wrapped neighbours), and one share into
+// each of the rows beside. Returns false, having changed nothing, when a
+// flow is not a number; the row then takes the cell-by-cell path.
+static bool transport_row_without_lava(int z, const FluidConstants& k) {
+  const int zs = (z - 1) & 255, zn = (z + 1) & 255;
+  const Water* old = tmpw + z * HMAP_SIZE;
+  Water* row = water + z * HMAP_SIZE;
+  Water* row_s = water + zs * HMAP_SIZE;
+  Water* row_n = water + zn * HMAP_SIZE;
+  const float* land = hmap + z * HMAP_SIZE;
+  const float* land_s = hmap + zs * HMAP_SIZE;
+  const float* land_n = hmap + zn * HMAP_SIZE;
+  const uint8_t* wet = old_wet[z];
+
+  // Per cell: the shares given to the west, south, east and north neighbour
+  // (-0 for none, which adds nothing) and the evaporated and moved amounts
+  // taken from the cell itself (+0 for none).
+  alignas(16) float give_w[HMAP_SIZE], give_s[HMAP_SIZE], give_e[HMAP_SIZE], give_n[HMAP_SIZE],
+      evaporated[HMAP_SIZE], moved_out[HMAP_SIZE];
+  const __m128 zero = _mm_setzero_ps(), minus_zero = _mm_set1_ps(-0.0f);
+  const __m128 damping = _mm_set1_ps(k.water_damping), four_dt = _mm_set1_ps(4.0f * k.dt);
+  for (int x = 0; x < HMAP_SIZE; x += 4) {
+    if (!wet[x / 4]) {
+      _mm_store_ps(give_w + x, minus_zero);
+      _mm_store_ps(give_s + x, minus_zero);
+      _mm_store_ps(give_e + x, minus_zero);
+      _mm_store_ps(give_n + x, minus_zero);
+      _mm_store_ps(evaporated + x, zero);
+      _mm_store_ps(moved_out + x, zero);
+      continue;
+    }
+    __m128 a = _mm_setr_ps(old[x].amount, old[x + 1].amount, old[x + 2].amount, old[x + 3].amount);
+    __m128 active = _mm_cmpgt_ps(a, zero);
+    __m128 shallow = _mm_cmplt_ps(a, _mm_set1_ps(0.5f)), film = _mm_cmplt_ps(a, _mm_set1_ps(0.01f));
+    __m128 damped = _mm_mul_ps(a, damping);
+    __m128 avail = select_ps(shallow, _mm_andnot_ps(film, damped), a);
+    __m128 evap = select_ps(shallow, select_ps(film, a, _mm_sub_ps(a, damped)), zero);
+    evap = _mm_and_ps(active, evap);
+
+    // The new flows of this row and the row before, and the land around.
+    __m128 c0 = _mm_load_ps(&row[x].amount), c1 = _mm_load_ps(&row[x + 1].amount);
+    __m128 c2 = _mm_load_ps(&row[x + 2].amount), c3 = _mm_load_ps(&row[x + 3].amount);
+    _MM_TRANSPOSE4_PS(c0, c1, c2, c3);  // c1 flow_x, c2 flow_z
+    __m128 fx_w = _mm_move_ss(_mm_shuffle_ps(c1, c1, _MM_SHUFFLE(2, 1, 0, 0)),
+                              _mm_set_ss(row[(x - 1) & 255].flow_x));
+    __m128 fz_s = _mm_setr_ps(row_s[x].flow_z, row_s[x + 1].flow_z, row_s[x + 2].flow_z,
+                              row_s[x + 3].flow_z);
+    __m128 lw = _mm_move_ss(_mm_shuffle_ps(_mm_load_ps(land + x), _mm_load_ps(land + x),
+                                           _MM_SHUFFLE(2, 1, 0, 0)),
+                            _mm_set_ss(land[(x - 1) & 255]));
+    __m128 le = _mm_setr_ps(land[x + 1], land[x + 2], land[x + 3], land[(x + 4) & 255]);
+    __m128 limit = _mm_add_ps(_mm_load_ps(land + x), avail);
+    __m128 out_w = _mm_xor_ps(fx_w, minus_zero), out_s = _mm_xor_ps(fz_s, minus_zero);
+    __m128 out_e = c1, out_n = c2;
+    out_w = _mm_andnot_ps(_mm_or_ps(_mm_cmplt_ps(out_w, zero), _mm_cmpgt_ps(lw, limit)), out_w);
+    out_s = _mm_andnot_ps(_mm_or_ps(_mm_cmplt_ps(out_s, zero),
+                                    _mm_cmpgt_ps(_mm_load_ps(land_s + x), limit)), out_s);
+    out_e = _mm_andnot_ps(_mm_or_ps(_mm_cmplt_ps(out_e, zero), _mm_cmpgt_ps(le, limit)), out_e);
+    out_n = _mm_andnot_ps(_mm_or_ps(_mm_cmplt_ps(out_n, zero),
+                                    _mm_cmpgt_ps(_mm_load_ps(land_n + x), limit)), out_n);
+    __m128 T = _mm_add_ps(_mm_add_ps(_mm_add_ps(out_w, out_s), out_e), out_n);
+    if (_mm_movemask_ps(_mm_and_ps(active, _mm_cmpunord_ps(T, T)))) return false;
+    __m128 rate = _mm_mul_ps(four_dt, T);
+    __m128 go = _mm_and_ps(active, _mm_cmpgt_ps(rate, _mm_set1_ps(0.001f)));
+    __m128 moved = _mm_min_ps(avail, rate);
+    auto give = [&](__m128 f) {
+      __m128 share = _mm_div_ps(_mm_mul_ps(moved, f), T);
+      __m128 take = _mm_and_ps(go, _mm_cmpgt_ps(share, zero));
+      return select_ps(take, share, minus_zero);
+    };
+    _mm_store_ps(give_w + x, give(out_w));
+    _mm_store_ps(give_s + x, give(out_s));
+    _mm_store_ps(give_e + x, give(out_e));
+    _mm_store_ps(give_n + x, give(out_n));
+    _mm_store_ps(evaporated + x, evap);
+    _mm_store_ps(moved_out + x, _mm_and_ps(go, moved));
+  }
+
+  for (int g = 0; g < HMAP_SIZE / 4; g++) {
+    if (!(wet[(g - 1) & 63] | wet[g] | wet[(g + 1) & 63])) continue;  // nothing reaches it
+    for (int x = 4 * g; x < 4 * g + 4; x++) {
+      float v = row[x].amount;
+      if (x == 0) {
+        v = v - evaporated[0] - moved_out[0] + give_w[1] + give_e[255];
+      } else if (x == 255) {
+        v = v + give_w[0] + give_e[254] - evaporated[255] - moved_out[255];
+      } else {
+        v = v + give_e[x - 1] - evaporated[x] - moved_out[x] + give_w[x + 1];
+      }
+      row[x].amount = v;
+    }
+    if (wet[g])
+      for (int x = 4 * g; x < 4 * g + 4; x++) {
+        row_s[x].amount += give_s[x];
+        row_n[x].amount += give_n[x];
+      }
+  }
+  return true;
+}
+
+bool fluid_vectors_sse_only = false;
 
 void simWater(float dt) {
   std::swap(water, tmpw);
@@ -494,8 +394,12 @@ void simWater(float dt) {
   load_fluid_row(rows[0], old, 0);
   load_fluid_row(rows[1], old, 1);
   FluidRow *rp = &rows[2], *rc = &rows[0], *rn = &rows[1];
+  static const bool avx2 = __builtin_cpu_supports("avx2");
   for (int z = 0; z < HMAP_SIZE; z++) {
-    flow_row(old, water, z, *rp, *rc, *rn, k);
+    if (avx2 && !fluid_vectors_sse_only)
+      flow_row_avx2(old, water, z, *rp, *rc, *rn, k);
+    else
+      FlowKernel<SseOps>::row(old, water, z, *rp, *rc, *rn, k);
     FluidRow* free_row = rp;
     rp = rc;
     rc = rn;
@@ -504,12 +408,18 @@ void simWater(float dt) {
   }
 
   // Pass 2 in cell order over the cells that held fluid; dry ones do nothing.
-  for (int z = 0; z < HMAP_SIZE; z++)
+  // Rows far from lava go four cells at a time.
+  bool row_vectors = k.water_damping >= 0.5f;
+  for (int z = 0; z < HMAP_SIZE; z++) {
+    bool no_lava_near = row_vectors;
+    for (int d = -2; d <= 2 && no_lava_near; d++) no_lava_near = row_without_lava[(z + d) & 255];
+    if (no_lava_near && transport_row_without_lava(z, k)) continue;
     for (int g = 0; g < HMAP_SIZE / 4; g++)
       for (unsigned m = old_wet[z][g]; m; m &= m - 1) {
         int x = 4 * g + __builtin_ctz(m);
         transport_cell(x, z, old[hmap_index(x, z)].amount, dt, k.water_damping);
       }
+  }
 }
 
 }  // namespace HeightmapData
