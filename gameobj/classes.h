@@ -109,11 +109,40 @@ enum GameObjClassId { CLS_NONE = 0, GAMEOBJ_CLASSES(GAMEOBJ_CLASS_ID) NUM_CLASS_
 #undef GAMEOBJ_CLASS_ID
 static_assert(NUM_CLASS_IDS == 91, "the class table has 91 entries");
 
+// Ids rise with the names in character-code order (the host's spell table
+// and the module's lookup by name rely on it).
+constexpr bool class_names_rise() {
+  const char* names[] = {
+#define GAMEOBJ_CLASS_NAME(name, base, how) #name,
+      GAMEOBJ_CLASSES(GAMEOBJ_CLASS_NAME)
+#undef GAMEOBJ_CLASS_NAME
+  };
+  for (int i = 1; i < NUM_CLASS_IDS - 1; i++) {
+    const char *a = names[i - 1], *b = names[i];
+    while (*a && *a == *b) a++, b++;
+    if ((unsigned char)*a >= (unsigned char)*b) return false;
+  }
+  return true;
+}
+static_assert(class_names_rise(), "class ids must rise with the class names");
+
 // The common base of every spell; spells sit in their own list and in SpellObject_list.
 class SpellObject : public BaseObject {
  public:
   const char* getClassName() override { return "SpellObject"; }
   int getClassId() override { return CLS_SpellObject; }
+};
+
+// The player: the host declares its interface, the module implements it.
+class PlayerObject final : public Player {
+ public:
+  const char* getClassName() override { return "Player"; }
+  int getClassId() override { return CLS_Player; }
+  vec4f getPos() override;
+  void onPlayResumed() override;
+  void initPlayer() override;
+  void selectSpell(int hand, int spell_class_id) override;
+  void fly(float dt, float speed, vec4f velocity, const Matrix44& cam, int dash) override;
 };
 
 #define GAMEOBJ_DEFINE_PRE(name, base)
@@ -131,6 +160,17 @@ GAMEOBJ_CLASSES(GAMEOBJ_DEFINE)
 
 namespace gameobj {
 
+// The C++ class that makes the objects of a class-table row: the row's own
+// class, except for the player, whose row names the host's interface.
+template <class T>
+struct ConcreteClass {
+  using type = T;
+};
+template <>
+struct ConcreteClass<Player> {
+  using type = PlayerObject;
+};
+
 // What the module knows of each class: name, factory and the lists its objects join.
 struct ClassInfo {
   const char* name;
@@ -141,7 +181,8 @@ struct ClassInfo {
 extern const ClassInfo class_info[NUM_CLASS_IDS];
 
 // Creates an object of class `id` with the next serial id and puts it in its
-// lists; null for an id outside 1 ... 90.
+// lists; null for an id outside 1 ... 90 or a class without a list of its own
+// (the base classes).
 BaseObject* create_object(int id);
 // Removes the object from every list of its class.
 void remove_from_lists(BaseObject* obj);

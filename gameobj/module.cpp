@@ -32,7 +32,7 @@ static_assert(sizeof(exports) / sizeof(exports[0]) == NUM_GAMEOBJ_OPS + 1);
 // The value of an object's virtual-table pointer for class T.
 template <class T>
 void* vtable_of() {
-  T probe;
+  typename gameobj::ConcreteClass<T>::type probe;
   void* vt;
   memcpy(&vt, (void*)&probe, sizeof(vt));
   return vt;

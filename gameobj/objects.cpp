@@ -22,7 +22,7 @@ QV_OBJECT_LISTS(GAMEOBJ_OWN_LIST)
 
 template <class T>
 BaseObject* make_object() {
-  return new T();
+  return new typename ConcreteClass<T>::type();
 }
 
 template <class T>
@@ -54,6 +54,8 @@ static int highest_ser_id() {
 BaseObject* create_object(int id) {
   if (id <= CLS_NONE || id >= NUM_CLASS_IDS) return nullptr;
   const ClassInfo& ci = class_info[id];
+  // An object outside every list could be neither found, saved nor removed.
+  if (!ci.lists[0]) return nullptr;
   BaseObject* o = ci.create();
   if (next_ser_id == 0) next_ser_id = highest_ser_id() + 1;
   o->ser_id = next_ser_id++;

@@ -5,6 +5,7 @@
 // empty body and a neutral result; the gameplay of the module replaces them
 // one by one, moving each into the file of its subsystem.
 #include "gameobj/module.h"
+#include "lib/check.h"
 
 namespace gameobj {
 
@@ -12,7 +13,7 @@ namespace gameobj {
 void render_gameobj(float t) {}
 void render_debug_vis_gameobj(float t) {}
 void render_gameobj_shadow_map(float t) {}
-void init_inst_render() {}
+void init_inst_render() { debug("gameobj: init_inst_render (no object meshes yet)"); }
 void close_inst_render() {}
 void do_inst_render(float t) {}
 void render_building(const HeightmapData::Surface& cell, int x, int lod) {}
@@ -22,7 +23,7 @@ void set_world_icon_params(vec4f params) {}
 
 // Menus and screens (GUI runtime).
 void link_gui() {}
-void init_new_gui() {}
+void init_new_gui() { debug("gameobj: init_new_gui (no menu screens yet)"); }
 void open_universe_gui() {}
 void open_game_menu(GameMode* menu_mode) {}
 void open_main_menu() {}
@@ -49,7 +50,7 @@ void start_new_game(int slot) {}
 void warp_to_universe() {}
 
 // Spells interface and crafting.
-void init_spells_ui() {}
+void init_spells_ui() { debug("gameobj: init_spells_ui (no spells interface yet)"); }
 void close_spells_ui() {}
 void spells_ui_after_resize() {}
 void set_spells_ui_actions(const sqbind::SqObject& actions) {}

@@ -15,23 +15,20 @@ static vec4f place_above_surface(vec4f p) {
   return v_make(x, y < min_y ? min_y : y, z, 1.0f);
 }
 
-const char* Player::getClassName() { return "Player"; }
-int Player::getClassId() { return CLS_Player; }
+vec4f PlayerObject::getPos() { return pos; }
 
-vec4f Player::getPos() { return pos; }
+void PlayerObject::onPlayResumed() { velocity = v_zero(); }
 
-void Player::onPlayResumed() { velocity = v_zero(); }
-
-void Player::initPlayer() {
+void PlayerObject::initPlayer() {
   velocity = v_zero();
   pos = place_above_surface(pos);
 }
 
-void Player::selectSpell(int hand, int spell_class_id) {
+void PlayerObject::selectSpell(int hand, int spell_class_id) {
   if (hand == 0 || hand == 1) selected_spell[hand] = spell_class_id;
 }
 
-void Player::fly(float dt, float speed, vec4f vel, const Matrix44& cam, int dash) {
+void PlayerObject::fly(float dt, float speed, vec4f vel, const Matrix44& cam, int dash) {
   velocity = v_make(v_x(vel), v_y(vel), v_z(vel), 0.0f);
   pos = place_above_surface(v_add(pos, velocity));
 }
@@ -39,7 +36,7 @@ void Player::fly(float dt, float speed, vec4f vel, const Matrix44& cam, int dash
 namespace gameobj {
 
 Player* create_player(vec4f p) {
-  Player* pl = (Player*)create_object(CLS_Player);
+  Player* pl = static_cast<Player*>(create_object(CLS_Player));
   pl->pos = place_above_surface(p);
   local_player = pl;
   return pl;

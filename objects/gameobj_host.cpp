@@ -3,6 +3,7 @@
 #include <cstring>
 #include "lib/check.h"
 #include "objects/gameobj_ops.h"
+#include "platform/paths.h"
 
 #define QV_DEFINE_GAMEOBJ_OP(ret, name, params) ret(*name) params = nullptr;
 QV_GAMEOBJ_OPS(QV_DEFINE_GAMEOBJ_OP)
@@ -64,3 +65,29 @@ void unload_gameobj_module() {
 }
 
 bool gameobj_module_loaded() { return module_handle != nullptr; }
+
+TempString<260> gameobj_source_folder;
+TempString<260> gameobj_main_source;
+
+void init_gameobj_module() {
+  gameobj_source_folder = "../compiler/";
+  gameobj_main_source = "main.ls";
+  // LATER(module reload): scan the module's sources from the main file for the rebuild.
+  load_gameobj_module(make_full_path(GAMEOBJ_MODULE_FILE));
+  debug("gameobj module loaded and bound (%d operations, %d classes)", NUM_GAMEOBJ_OPS,
+        NUM_GAMEOBJ_CLASSES - 1);
+}
+
+void close_gameobj_objects() {
+  if (!module_handle) return;
+  close_game_menu();
+  remove_all_gameobj();
+}
+
+void close_gameobj_module() {
+  if (!module_handle) return;
+  close_spells_ui();
+  close_gameobj();
+  close_inst_render();
+  unload_gameobj_module();
+}
