@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include "app/app.h"
 #include "app/log.h"
 #include "tests/support/test_support.h"
 
@@ -113,6 +114,12 @@ TEST_F(Log, FatalReportsShutsDownAndExitsWith100) {
       },
       testing::ExitedWithCode(100), "\n\nboom 7\n");
   EXPECT_EQ(text(0), "ERROR: boom 7\nshutdown ran\n");
+}
+
+TEST_F(Log, QuitGameClosesEverythingEvenWhenNothingStarted) {
+  EXPECT_EXIT(quit_game(7), testing::ExitedWithCode(7), "");
+  EXPECT_EQ(text(0), "closing...\nclosed scene\nclosed misc stuff\nfreed all meshes\nfreed all textures\n"
+                     "closed d3d\nclosed all systems\n");
 }
 
 TEST_F(Log, FailedCheckNamesFileLineAndCondition) {

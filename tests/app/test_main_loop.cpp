@@ -209,6 +209,31 @@ TEST_F(MainLoop, FramesOptionQuitsAfterThatManyPresentedFrames) {
   EXPECT_TRUE(quit_requested);
 }
 
+// A clock that moves on by 1 ms at every reading, and records each sleep with
+// the lag it was asked for at.
+static std::vector<std::pair<int, int64_t>> sleeps;
+static int64_t ticking_now() { return fake_ticks += MS; }
+static void recording_sleep(int ms) {
+  sleeps.push_back({ms, fake_ticks - sim_time});
+  fake_ticks += ms * MS;
+}
+
+TEST_F(MainLoop, WithoutAUsableDeviceItKeepsSteppingAndSleepsHalfTheLag) {
+  static const ClockSource ticking = {ticking_now, recording_sleep};
+  set_clock_source(&ticking);
+  sleeps.clear();
+  app_close_device();
+  mode.max_events = 40;
+  run_main_loop();
+  ASSERT_TRUE(app_open_device(main_window, 320, 180));
+  EXPECT_EQ(mode.pattern(0, 40), std::string(40, 'U'));  // no frame, the steps go on
+  ASSERT_GT(sleeps.size(), 10u);
+  for (auto& s : sleeps) {
+    EXPECT_GT(s.second, 0);
+    EXPECT_EQ(s.first, get_time_msec(s.second) / 2);
+  }
+}
+
 TEST_F(MainLoop, QuitBeforeTheLoopSkipsIt) {
   quit_requested = true;
   run_main_loop();
