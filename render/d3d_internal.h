@@ -72,6 +72,3 @@ bool create_gl_buffer(unsigned& name, int size, int flags);
 // Default sampler states on all 16 samplers.
 void set_default_sampler_states();
 void reset_render_states();
-// Shaders: the compiler set-up and teardown (d3d_shaders.cpp).
-void init_shader_compiler();
-void release_all_shaders();

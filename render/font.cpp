@@ -146,8 +146,9 @@ void close_font() {
 void push_text_style() { style_stack.push_back(text_style); }
 
 void pop_text_style() {
-  text_style = style_stack.back();
-  style_stack.pop_back();
+  TextStyle top = style_stack.empty() ? text_style : style_stack.back();
+  style_stack.pop_back();  // an empty stack fails the array's own check
+  text_style = top;
 }
 
 // ---------------------------------------------------------------- layout

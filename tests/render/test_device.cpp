@@ -332,3 +332,82 @@ TEST(Device, ModesAndMemory) {
   EXPECT_GT(get_free_texmem(), 0u);
   EXPECT_TRUE(check_d3d_device());
 }
+
+// Stream 1 advances once per instance: two instances of one triangle, moved
+// by their instance offsets, land in two places.
+TEST(Device, InstancingDrawsEveryInstance) {
+  write_app_file("inst.sh",
+                 "#ifdef VSH\nlayout(location = 0) in vec4 pos;\nlayout(location = 5) in vec4 ofs;\n"
+                 "void vsh() { gl_Position = vec4(pos.xy + ofs.xy, 0.5, 1.0); }\n#endif\n"
+                 "#ifdef PSH\nvoid psh() { ps_out0 = vec4(1, 1, 1, 1); }\n#endif\n");
+  Shader* s = create_shader("inst.sh");
+  static const vsd desc[] = {VSD_ELEM(0, 0, VSDT_FLOAT2, VSDU_POSITION, 0), VSD_ELEM(0, 1, VSDT_FLOAT2, VSDU_TEXCOORD, 1), VSD_END};
+  const float tri[] = {-1, 1, -0.9f, 1, -1, 0.9f};  // a small triangle at the top-left corner
+  const float ofs[] = {0, 0, 1, -1};               // the second instance in the middle
+  const uint16_t idx[] = {0, 1, 2};
+  VertexBuffer* geo = create_vb(sizeof(tri), VBF_STATIC);
+  VertexBuffer* inst = create_vb(sizeof(ofs), VBF_STATIC);
+  IndexBuffer* ib = create_ib(3, VBF_STATIC);
+  memcpy(lock_vb(geo, 0, sizeof(tri)), tri, sizeof(tri));
+  unlock_vb(geo);
+  memcpy(lock_vb(inst, 0, sizeof(ofs)), ofs, sizeof(ofs));
+  unlock_vb(inst);
+  memcpy(lock_ib(ib, 0, sizeof(idx)), idx, sizeof(idx));
+  unlock_ib(ib);
+  clear_back(0xFF000000);
+  set_cull_mode(0);
+  set_shader(s);
+  set_vdecl(get_vdecl(desc));
+  set_vb(0, geo, 0, 8);
+  set_vb(1, inst, 0, 8);
+  set_ib(ib);
+  set_instancing(2);
+  draw_indexed(D3DPT_TRIANGLELIST, 0, 0, 3, 0, 1);
+  set_instancing(0);
+  EXPECT_EQ(target_pixel(1, 1), 0xFFFFFFFFu);
+  EXPECT_EQ(target_pixel(TEST_WD / 2 + 1, TEST_HT / 2 + 1), 0xFFFFFFFFu);
+  EXPECT_EQ(target_pixel(TEST_WD - 2, TEST_HT - 2), 0xFF000000u);
+  set_ib(nullptr);
+  set_vb(1, nullptr, 0, 0);
+  free_vb(geo);
+  free_vb(inst);
+  free_ib(ib);
+  destroy_shader(s);
+  set_cull_mode(1);
+}
+
+// The scene depth surface comes with texture target 0 only when asked for:
+// stencil marks and depth tests work there; a target without it ignores them.
+TEST(Device, SceneDepthSurfaceOnTextureTargets) {
+  Texture* rt = create_render_texture(TEST_WD, TEST_HT, 1);
+  set_render_target(rt, 0, true);
+  set_cull_mode(0);
+  clear_view(D3dColor(0xFF000000));
+  const float left_half[] = {-1, -1, 0.5f, -1, 1, 0.5f, 0, 1, 0.5f, -1, -1, 0.5f, 0, 1, 0.5f, 0, -1, 0.5f};
+  const float all_far[] = {-1, -1, 0.9f, -1, 1, 0.9f, 1, 1, 0.9f, -1, -1, 0.9f, 1, 1, 0.9f, 1, -1, 0.9f};
+  set_zenable(true);
+  set_stencil_test(0xFF, 1, D3DCMP_ALWAYS);
+  set_stencil_replace_bits(1);
+  set_solid_color(1, 0, 0, 1);
+  draw_clip_triangles(left_half, 2);  // red, depth 0.5, stencil 1
+  set_stencil_replace_bits(0);
+  set_stencil_test(0xFF, 0, D3DCMP_EQUAL);  // only where no mark was made
+  set_solid_color(0, 1, 0, 1);
+  draw_clip_triangles(all_far, 2);
+  EXPECT_EQ(texture_pixel(rt, 10, 10), 0xFFFF0000u);
+  EXPECT_EQ(texture_pixel(rt, TEST_WD - 10, 10), 0xFF00FF00u);
+  set_stencil_test(0, 0, D3DCMP_ALWAYS);
+  set_solid_color(0, 0, 1, 1);
+  draw_clip_triangles(all_far, 2);  // behind the red half: depth keeps it
+  EXPECT_EQ(texture_pixel(rt, 10, 10), 0xFFFF0000u);
+  EXPECT_EQ(texture_pixel(rt, TEST_WD - 10, 10), 0xFF0000FFu);
+  set_render_target(rt, 0, false);  // no depth surface: the far quad covers all
+  set_solid_color(1, 1, 1, 1);
+  draw_clip_triangles(all_far, 2);
+  EXPECT_EQ(texture_pixel(rt, 10, 10), 0xFFFFFFFFu);
+  set_zenable(false);
+  set_stencil_replace_bits(0xFF);
+  set_cull_mode(1);
+  set_back_buffer_target();
+  release_texture(rt);
+}
