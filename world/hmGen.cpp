@@ -178,7 +178,7 @@ struct TiledAxisTable {
   TempData table;  // per octave: 256 circle x values, then 256 circle y values
 
   TiledAxisTable(float scale, float period, int oct)
-      : octaves(oct < 1 ? 1 : oct), table((size_t)(oct < 1 ? 1 : oct) * 512 * sizeof(float)) {
+      : octaves(oct < 1 ? 1 : oct), table((size_t)octaves * 512 * sizeof(float)) {
     for (int i = 0; i < 256; i++) {
       float x = (float)i * scale, p = period;
       for (int o = 0; o < octaves; o++) {
