@@ -60,9 +60,6 @@ struct GlDevice {
 };
 extern GlDevice gl;
 
-// Uploads changed constants and the device block before a draw.
-void apply_draw_constants();
-void update_pixel_offset();
 // The size a texture has on the device (0 x 0 slots: the back buffer's).
 void texture_size(const Texture* tex, int& w, int& h);
 // GL object creation and release of one slot (the slot's fields unchanged).

@@ -228,7 +228,7 @@ void reset_render_states() {
 
 // ---------------------------------------------------------------- transforms, viewport, clears
 
-void update_pixel_offset() {
+static void update_pixel_offset() {
   // Direct3D 9 samples pixel centres at integer coordinates, GL half a pixel
   // further on: shifting the geometry right and down makes GL cover and
   // interpolate what Direct3D would. The shift is 1/64 pixel short of a half,
@@ -311,7 +311,8 @@ void set_ps_consts(int first, const float* data, int count) {
   set_consts(gl.psConsts, MAX_PS_CONSTS, gl.psDirtyMin, gl.psDirtyMax, first, data, count);
 }
 
-void apply_draw_constants() {
+// Uploads changed constants and the device block before a draw.
+static void apply_draw_constants() {
   if (gl.vsDirtyMax >= gl.vsDirtyMin) {
     glNamedBufferSubData(gl.ubo[UBO_VS_CONSTS], gl.vsDirtyMin * 16, (gl.vsDirtyMax - gl.vsDirtyMin + 1) * 16,
                          gl.vsConsts + gl.vsDirtyMin * 4);
