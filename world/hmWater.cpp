@@ -229,6 +229,7 @@ void flow_cell_plain(const Water* old, Water* nw, int x, int z, const FluidConst
 // Which cells of the old state hold fluid (4 bits per group of four cells)
 // and which rows hold no lava, filled while the rows are loaded for pass 1.
 static uint8_t old_wet[HMAP_SIZE][HMAP_SIZE / 4];
+static uint64_t old_wet_groups[HMAP_SIZE];  // bit g: a cell of group g holds fluid
 static bool row_without_lava[HMAP_SIZE];
 
 static void load_fluid_row(FluidRow& r, const Water* old, int z) {
@@ -236,6 +237,7 @@ static void load_fluid_row(FluidRow& r, const Water* old, int z) {
   const float* land = hmap + z * HMAP_SIZE;
   const __m128 sign_bit = _mm_set1_ps(-0.0f);
   __m128 not_lava = _mm_castsi128_ps(_mm_set1_epi32(-1));
+  uint64_t active = 0, wet_groups = 0;
   for (int x = 0; x < HMAP_SIZE; x += 4) {
     __m128 a = _mm_load_ps(&src[x].amount), b = _mm_load_ps(&src[x + 1].amount);
     __m128 c = _mm_load_ps(&src[x + 2].amount), d = _mm_load_ps(&src[x + 3].amount);
@@ -251,10 +253,14 @@ static void load_fluid_row(FluidRow& r, const Water* old, int z) {
     _mm_store_ps(r.level + o, _mm_add_ps(h, depth));
     __m128 zero = _mm_setzero_ps();
     __m128 wet = _mm_or_ps(_mm_cmpneq_ps(a, zero), _mm_or_ps(_mm_cmpneq_ps(b, zero), _mm_cmpneq_ps(c, zero)));
-    r.active[x / 4] = _mm_movemask_ps(wet) != 0;
-    old_wet[z][x / 4] = (uint8_t)_mm_movemask_ps(_mm_cmpneq_ps(a, zero));
+    int wet_cells = _mm_movemask_ps(_mm_cmpneq_ps(a, zero));
+    active |= (uint64_t)(_mm_movemask_ps(wet) != 0) << (x / 4);
+    wet_groups |= (uint64_t)(wet_cells != 0) << (x / 4);
+    old_wet[z][x / 4] = (uint8_t)wet_cells;
     not_lava = _mm_and_ps(not_lava, _mm_cmpge_ps(a, zero));  // NaN counts as lava here
   }
+  r.active = active;
+  old_wet_groups[z] = wet_groups;
   row_without_lava[z] = _mm_movemask_ps(not_lava) == 15;
   float* fields[] = {r.amount, r.depth, r.flow_x, r.flow_z, r.turb, r.land, r.level};
   for (float* f : fields) {  // the wrapped cells on both sides
@@ -265,6 +271,17 @@ static void load_fluid_row(FluidRow& r, const Water* old, int z) {
 
 static inline __m128 select_ps(__m128 mask, __m128 if_true, __m128 if_false) {
   return _mm_or_ps(_mm_and_ps(mask, if_true), _mm_andnot_ps(mask, if_false));
+}
+
+// The amounts of four consecutive cells, and writing them back with the
+// other fields as they are.
+static inline __m128 load_amounts(const Water* w) {
+  return _mm_setr_ps(w[0].amount, w[1].amount, w[2].amount, w[3].amount);
+}
+static inline void store_amounts(Water* w, __m128 v) {
+  alignas(16) float a[4];
+  _mm_store_ps(a, v);
+  for (int l = 0; l < 4; l++) w[l].amount = a[l];
 }
 
 static FluidConstants fluid_constants(float dt) {
@@ -300,9 +317,14 @@ static bool transport_row_without_lava(int z, const FluidConstants& k) {
   // taken from the cell itself (+0 for none).
   alignas(16) float give_w[HMAP_SIZE], give_s[HMAP_SIZE], give_e[HMAP_SIZE], give_n[HMAP_SIZE],
       evaporated[HMAP_SIZE], moved_out[HMAP_SIZE];
+  // Only groups with fluid and their neighbours change; the neighbours of
+  // those get their (identity) entries too, as the changes read them.
+  auto widen = [](uint64_t g) { return g | (g << 1 | g >> 63) | (g >> 1 | g << 63); };
+  const uint64_t touched = widen(old_wet_groups[z]);
   const __m128 zero = _mm_setzero_ps(), minus_zero = _mm_set1_ps(-0.0f);
   const __m128 damping = _mm_set1_ps(k.water_damping), four_dt = _mm_set1_ps(4.0f * k.dt);
-  for (int x = 0; x < HMAP_SIZE; x += 4) {
+  for (uint64_t m = widen(touched); m; m &= m - 1) {
+    const int x = 4 * __builtin_ctzll(m);
     if (!wet[x / 4]) {
       _mm_store_ps(give_w + x, minus_zero);
       _mm_store_ps(give_s + x, minus_zero);
@@ -359,24 +381,33 @@ static bool transport_row_without_lava(int z, const FluidConstants& k) {
     _mm_store_ps(moved_out + x, _mm_and_ps(go, moved));
   }
 
-  for (int g = 0; g < HMAP_SIZE / 4; g++) {
-    if (!(wet[(g - 1) & 63] | wet[g] | wet[(g + 1) & 63])) continue;  // nothing reaches it
-    for (int x = 4 * g; x < 4 * g + 4; x++) {
-      float v = row[x].amount;
-      if (x == 0) {
-        v = v - evaporated[0] - moved_out[0] + give_w[1] + give_e[255];
-      } else if (x == 255) {
-        v = v + give_w[0] + give_e[254] - evaporated[255] - moved_out[255];
-      } else {
-        v = v + give_e[x - 1] - evaporated[x] - moved_out[x] + give_w[x + 1];
+  for (uint64_t m = touched; m; m &= m - 1) {
+    const int g = __builtin_ctzll(m);
+    int x = 4 * g;
+    if (g == 0 || g == 63) {
+      for (; x < 4 * g + 4; x++) {
+        float v = row[x].amount;
+        if (x == 0)
+          v = v - evaporated[0] - moved_out[0] + give_w[1] + give_e[255];
+        else if (x == 255)
+          v = v + give_w[0] + give_e[254] - evaporated[255] - moved_out[255];
+        else
+          v = v + give_e[x - 1] - evaporated[x] - moved_out[x] + give_w[x + 1];
+        row[x].amount = v;
       }
-      row[x].amount = v;
+    } else {
+      __m128 v = load_amounts(row + x);
+      v = _mm_add_ps(v, _mm_loadu_ps(give_e + x - 1));
+      v = _mm_sub_ps(v, _mm_load_ps(evaporated + x));
+      v = _mm_sub_ps(v, _mm_load_ps(moved_out + x));
+      v = _mm_add_ps(v, _mm_loadu_ps(give_w + x + 1));
+      store_amounts(row + x, v);
     }
-    if (wet[g])
-      for (int x = 4 * g; x < 4 * g + 4; x++) {
-        row_s[x].amount += give_s[x];
-        row_n[x].amount += give_n[x];
-      }
+    if (wet[g]) {
+      x = 4 * g;
+      store_amounts(row_s + x, _mm_add_ps(load_amounts(row_s + x), _mm_load_ps(give_s + x)));
+      store_amounts(row_n + x, _mm_add_ps(load_amounts(row_n + x), _mm_load_ps(give_n + x)));
+    }
   }
   return true;
 }

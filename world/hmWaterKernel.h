@@ -22,14 +22,21 @@ struct FluidConstants {
 
 // One row of the old state as separate arrays, with 8 wrapped cells on each
 // side (index PAD + x holds cell x), so that the neighbours of a group of
-// cells are plain unaligned loads. active[g] tells whether any of the cells
-// 4g..4g+3 holds fluid or a flow.
+// cells are plain unaligned loads. Bit g of active tells whether any of the
+// cells 4g..4g+3 holds fluid or a flow.
 struct FluidRow {
   static constexpr int PAD = 8, LEN = HMAP_SIZE + 2 * PAD;
   alignas(32) float amount[LEN], depth[LEN], flow_x[LEN], flow_z[LEN], turb[LEN], land[LEN],
       level[LEN];
-  bool active[HMAP_SIZE / 4];
+  uint64_t active;
 };
+
+// Bits g-1 ... g+n of a mask of the 64 groups of a row, wrapping.
+static inline uint64_t group_window(uint64_t mask, int g, int n) {
+  int r = (g - 1) & 63;
+  uint64_t rotated = r ? (mask >> r) | (mask << (64 - r)) : mask;
+  return rotated & ((2ull << (n + 1)) - 1);
+}
 
 // Pass 1 for one cell from the grids themselves (hmWater.cpp); the vector
 // kernel falls back to it for groups whose back-traced points lie further
@@ -207,18 +214,14 @@ struct FlowKernel {
     const float* const fz_rows[3] = {rp.flow_z, rc.flow_z, rn.flow_z};
     const float* const tu_rows[3] = {rp.turb, rc.turb, rn.turb};
     Water* out = nw + z * HMAP_SIZE;
+    const uint64_t around = rp.active | rc.active | rn.active;
     for (int x = 0; x < HMAP_SIZE; x += W) {
       const int o = FluidRow::PAD + x;
       F xs = V::lanes_f(x);
       I xi = V::lanes_i(x);
       // Still and dry when no group of four from one before to one after,
       // in the three rows, holds fluid or flow.
-      bool any = false;
-      for (int g = x / 4 - 1; g <= (x + W) / 4; g++) {
-        int gg = g & 63;
-        any |= rp.active[gg] | rc.active[gg] | rn.active[gg];
-      }
-      if (!any) {
+      if (!group_window(around, x / 4, W / 4)) {
         still_dry(tu_rows, rp, rc, rn, o, xs, xi, zf, zi, out + x, k);
         continue;
       }
