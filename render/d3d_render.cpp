@@ -572,6 +572,7 @@ bool resize_d3d(int width, int height, bool fullscreen, bool force) {
   set_default_sampler_states();
   set_back_buffer_target();
   debug("resized d3d to %dx%d %s", d3d_wd, d3d_ht, mode);
+  update_font_scale();  // the bitmap text follows the screen height
   if (d3d_resize_callback) d3d_resize_callback();
   return true;
 }

@@ -151,7 +151,8 @@ extern bool d3d_vsync;       // present with vertical sync (taken at init and ev
 
 // Hooks the application sets: the frame sequence (called by render_d3d_frame
 // between begin and end of scene), the resize notification (after every
-// successful resize_d3d) and the window message pump (before each splash frame).
+// successful resize_d3d, which has already updated the bitmap font's scale)
+// and the window message pump (before each splash frame).
 extern void (*d3d_frame_callback)(float t);
 extern void (*d3d_resize_callback)();
 extern void (*d3d_pump_messages)();
