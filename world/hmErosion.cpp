@@ -4,9 +4,9 @@
 // ground colour towards the carried sediment's and run colour reactions.
 #include "world/erosion.h"
 #include <cmath>
-#include <ctime>
 #include "lib/check.h"
 #include "lib/utils.h"
+#include "platform/clock.h"
 #include "render/font.h"
 #include "world/heightmap.h"
 #include "world/noise.h"
@@ -123,16 +123,10 @@ void erode(Droplet& d, float e, float s0) {
   }
 }
 
-double now_seconds() {
-  timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return (double)t.tv_sec + (double)t.tv_nsec * 1e-9;
-}
-
 }  // namespace
 
 void genDropletErosion(unsigned count, ErosionParams& p) {
-  double start = now_seconds();
+  int64_t start = get_ref_time();
   unsigned long long total_path = 0, long_paths = 0, random_dirs = 0;
   int period_left = p.periodStep;
   const float two_g = 2.0f * p.g;
@@ -222,9 +216,10 @@ void genDropletErosion(unsigned count, ErosionParams& p) {
     }
   }
 
-  double secs = now_seconds() - start;
+  int64_t ticks = get_ref_time() - start;
+  double secs = (double)ticks / (double)time_ticks_per_sec();
   debug("computed %7d erosion droplets in %6u ms, %.0f droplets/s", (int)count,
-        (unsigned)(secs * 1000.0), secs > 0 ? count / secs : 0.0);
+        (unsigned)get_time_msec(ticks), secs > 0 ? count / secs : 0.0);
   debug("  %.2f average path length, %llu long paths cut, %llu random directions picked",
         count ? (double)total_path / count : 0.0, long_paths, random_dirs);
 }

@@ -4,18 +4,14 @@
 #include "world/noise.h"
 #include <cmath>
 #include <cstring>
-#include <ctime>
 #include "lib/utils.h"
+#include "platform/clock.h"
 
 uint64_t game_rnd_seed = 12345;
 
 void set_rnd_seed(int seed) { game_rnd_seed = (uint64_t)(int64_t)seed; }
 
-void randomize_rnd_seed() {
-  timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  game_rnd_seed = (uint64_t)t.tv_sec * 1000000000ull + (uint64_t)t.tv_nsec;
-}
+void randomize_rnd_seed() { game_rnd_seed = (uint64_t)get_ref_time(); }
 
 // The permutation reseed_noise makes from the state 12345, twice.
 #define QV_INITIAL_PERM \

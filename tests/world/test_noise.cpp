@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <cmath>
 #include <cstring>
+#include "platform/clock.h"
 #include "world/noise.h"
 
 static const uint64_t LCG_MUL = 6364136223846793005ull, LCG_ADD = 1442695040888963407ull;
@@ -29,6 +30,16 @@ TEST(Random, StepsFromTheStaticSeed) {
   EXPECT_EQ(game_rnd_seed, 0xFFFFFFFFFFFFFFFFull);  // sign-extended, not 2^32 - 1
   set_rnd_seed(5);
   EXPECT_EQ(game_rnd_seed, 5u);
+}
+
+static int64_t fixed_clock() { return 987654321012345ll; }
+
+TEST(Random, RandomizeTakesTheClock) {
+  ClockSource fixed = {fixed_clock, nullptr};
+  set_clock_source(&fixed);
+  randomize_rnd_seed();
+  set_clock_source(nullptr);
+  EXPECT_EQ(game_rnd_seed, 987654321012345ull);
 }
 
 TEST(Random, EachDrawFromAKnownHighWord) {
