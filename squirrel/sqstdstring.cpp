@@ -17,8 +17,8 @@ constexpr int kMaxFormatDigits = 3; // digits of a width or a precision
 
 bool is_space(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-// Appends value to out as printf would with spec ("%-8.3s"), honouring the
-// width, the precision and the '-' flag, but not stopping at zeros.
+// Appends the len bytes at s as printf's %s would with the given width,
+// precision and '-' flag, but without stopping at zeros.
 void append_padded_string(std::string& out, const char* s, size_t len, int width, int precision,
                           bool left) {
   if (precision >= 0 && (size_t)precision < len) len = (size_t)precision;
