@@ -1,6 +1,5 @@
 // Settings store, ConfigNode, and the options read at start.
 #include "app/config.h"
-#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -64,7 +63,6 @@ bool ConfigLineReader::next(ConfigLine& out) {
 
 bool parse_config_int(const char* text, int& out) {
   char* end;
-  errno = 0;
   long v = strtol(text, &end, 0);
   if (end == text) return false;
   out = v > INT_MAX ? INT_MAX : v < INT_MIN ? INT_MIN : (int)v;

@@ -32,6 +32,7 @@ bool app_open_device(SDL_Window* window, int wd, int ht) {
   frame_context = c;
   device_wd = wd;
   device_ht = ht;
+  if (wd <= 0 || ht <= 0) SDL_GL_GetDrawableSize(window, &device_wd, &device_ht);
   SDL_GL_SetSwapInterval(app_use_vsync ? 1 : 0);
   debug("GL %s on %s", (const char*)glGetString(GL_VERSION), (const char*)glGetString(GL_RENDERER));
   return true;
