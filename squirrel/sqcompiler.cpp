@@ -38,6 +38,7 @@ struct Exp {
   int op = 0;
   int movepc = -1;   // a postfix ++/-- left a copy of the old value that may be dropped
   bool base = false; // an access through 'base': calls pass the current 'this'
+  bool kr = false;    // E_CMP: r2 is a literal index, not a register
 };
 
 struct LocalVar {
@@ -245,8 +246,13 @@ struct Compiler {
   void free_exp(const Exp& e) {
     switch (e.k) {
       case E_REG: free_reg(e.r); break;
-      case E_FIELD:
       case E_CMP:
+        if (e.kr) {
+          free_reg(e.r);
+          break;
+        }
+        [[fallthrough]];
+      case E_FIELD:
         if (e.r2 > e.r) {
           free_reg(e.r2);
           free_reg(e.r);
@@ -286,7 +292,18 @@ struct Compiler {
       case E_FIELD: emit(OP_GET, dst, e.r, e.r2); break;
       case E_FIELDK: emit(OP_GETK, dst, e.r, 0, e.lit); break;
       case E_THISK: emit(OP_GETTHISK, dst, 0, 0, e.lit); break;
-      case E_CMP: emit(e.op, dst, e.r, e.r2); break;
+      case E_CMP:
+        if (e.kr) {
+          // the literal goes to a scratch register above everything live
+          int t = fs->freereg > (dst > e.r ? dst : e.r) ? fs->freereg : (dst > e.r ? dst : e.r) + 1;
+          if (t + 1 > fs->maxstack) fs->maxstack = t + 1;
+          if (t >= SQ_MAX_REGS) error("too many local variables or temporaries");
+          emit(OP_LOADK, t, 0, 0, e.r2);
+          emit(e.op, dst, e.r, t);
+        } else {
+          emit(e.op, dst, e.r, e.r2);
+        }
+        break;
     }
     e.k = E_REG;
     e.r = dst;
@@ -320,8 +337,8 @@ struct Compiler {
     switch (e.k) {
       case E_CMP: {
         free_exp(e);
-        int op = OP_JNEQ + (e.op - OP_EQ);
-        return emit(op, e.r, e.r2);
+        if (e.kr) return emit(OP_JNEQK + (e.op - OP_EQ), e.r, e.r2 & 255, e.r2 >> 8);
+        return emit(OP_JNEQ + (e.op - OP_EQ), e.r, e.r2);
       }
       case E_NULL:
       case E_FALSE: return emit(OP_JMP);
@@ -490,9 +507,25 @@ struct Compiler {
   }
 
   // Emits dst = a op rhs, using the immediate form for small integer constants.
+  // The literal index of a constant operand usable by the K forms, or -1.
+  int const_operand(const Exp& e, int limit) {
+    int lit;
+    if (e.k == E_INT) lit = literal(mk_int(e.i));
+    else if (e.k == E_FLOAT) lit = literal(mk_float(e.f));
+    else if (e.k == E_STR) lit = e.lit;
+    else return -1;
+    return lit < limit ? lit : -1;
+  }
+  static int k_form(int op) { return op == OP_ADD ? OP_ADDK : op == OP_SUB ? OP_SUBK : op == OP_MUL ? OP_MULK : op == OP_DIV ? OP_DIVK : OP_MODK; }
+
   void emit_arith(int op, int dst, int a, Exp& rhs) {
     if ((op == OP_ADD || op == OP_SUB) && rhs.k == E_INT && rhs.i > -0x40000000 && rhs.i < 0x40000000) {
       emit(OP_ADDI, dst, a, 0, op == OP_ADD ? rhs.i : -rhs.i);
+      return;
+    }
+    int k = const_operand(rhs, 0x7FFFFFFF);
+    if (k >= 0) {
+      emit(k_form(op), dst, a, 0, k);
       return;
     }
     int r = to_any(rhs);
@@ -729,8 +762,31 @@ struct Compiler {
         default: return l;
       }
       next();
-      l = binary(l, op, &Compiler::multiplicative);
+      if (op == OP_ADD && l.k == E_STR)
+        l = concat_chain(l);
+      else
+        l = binary(l, op, &Compiler::multiplicative);
     }
+  }
+  // "literal" + a + b ...: every '+' of the chain joins text, so the operands
+  // are gathered in consecutive registers and joined by one instruction.
+  Exp concat_chain(Exp first) {
+    int base = fs->freereg;
+    to_fixed(first, base);
+    int n = 1;
+    for (;;) {
+      Exp e = multiplicative();
+      to_fixed(e, base + n);
+      n++;
+      if (tok() != '+' || n >= 100) break;
+      next();
+    }
+    emit(OP_CONCAT, base, n);
+    set_freereg(base + 1);
+    Exp res;
+    res.k = E_REG;
+    res.r = base;
+    return res;
   }
   Exp multiplicative() {
     Exp l = unary();
@@ -781,6 +837,15 @@ struct Compiler {
     if (lconst) to_any(l);
     Exp res;
     if (op >= OP_EQ && op <= OP_GE) {
+      int k = const_operand(r, 0x10000);
+      if (k >= 0) {
+        res.k = E_CMP;
+        res.op = op;
+        res.r = l.r;
+        res.r2 = k;
+        res.kr = true;
+        return res;
+      }
       int rr = to_any(r);
       res.k = E_CMP;
       res.op = op;
@@ -793,6 +858,17 @@ struct Compiler {
         free_exp(l);
         int dst = reserve();
         emit(OP_ADDI, dst, l.r, 0, op == OP_ADD ? r.i : -r.i);
+        res.k = E_REG;
+        res.r = dst;
+        return res;
+      }
+    }
+    if (op == OP_ADD || op == OP_SUB || op == OP_MUL || op == OP_DIV || op == OP_MOD) {
+      int k = const_operand(r, 0x7FFFFFFF);
+      if (k >= 0) {
+        free_exp(l);
+        int dst = reserve();
+        emit(k_form(op), dst, l.r, 0, k);
         res.k = E_REG;
         res.r = dst;
         return res;
@@ -1345,7 +1421,9 @@ struct Compiler {
     p->ndefaults = (uint32_t)f.ndefaults;
     p->varparams = f.varparams;
     p->generator = f.generator;
-    p->stacksize = (uint32_t)f.maxstack + 1;
+    p->debuginfo = ss->debuginfo;
+    p->fastargs = p->varparams || p->generator ? -1 : (int32_t)p->nparams;
+    p->stacksize = (uint32_t)f.maxstack;
     if (f.name._type == OT_STRING) {
       p->name = f.name._unVal.pString;
       rc_addref(p->name);
@@ -1448,7 +1526,6 @@ struct Compiler {
   // ---- statements ----
   void statement() {
     DepthGuard g(*this);
-    if (ss->debuginfo) emit(OP_LINE, 0, 0, 0, lex.tok_line);
     switch (tok()) {
       case ';': next(); break;
       case '{': {

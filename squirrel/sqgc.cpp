@@ -37,8 +37,11 @@ void for_each_child(SQCollectable* o, F&& f) {
       SQTable* t = (SQTable*)o;
       for (uint32_t i = 0; i < t->cap; i++) {
         SQTableNode& n = t->nodes[i];
-        if (n.key._type == OT_NULL || n.key._type == 0) continue;
-        val(n.key);
+        if (n.val._type == 0) continue;
+        SQObject k;
+        k._type = n.keytype;
+        k._unVal = n.key;
+        val(k);
         val(n.val);
       }
       if (t->delegate) f(t->delegate);

@@ -86,7 +86,7 @@ static void strtab_resize(SQSharedState* ss, uint32_t ncap) {
   ss->strcap = ncap;
 }
 
-static SQString* str_alloc(SQSharedState* ss, SQInteger len) {
+SQString* str_alloc(SQSharedState* ss, SQInteger len) {
   SQString* s = (SQString*)malloc(sizeof(SQString) + len);
   if (!s) out_of_memory();
   rc_init(s, ss, K_STRING);
@@ -96,7 +96,7 @@ static SQString* str_alloc(SQSharedState* ss, SQInteger len) {
 }
 
 // Interns a freshly built string: returns an equal existing one (freeing s) or s.
-static SQString* str_intern(SQSharedState* ss, SQString* s) {
+SQString* str_intern(SQSharedState* ss, SQString* s) {
   SQHash h = str_hash(s->val, s->len);
   uint32_t b = h & (ss->strcap - 1);
   for (SQString* o = ss->strtab[b]; o; o = o->hnext) {
@@ -146,30 +146,21 @@ static void str_destroy(SQString* s) {
 }
 
 // ---- tables ----
-SQHash obj_hash(const SQObject& key) {
-  if (key._type == OT_STRING) return key._unVal.pString->hash;
-  uint64_t r = key._unVal.raw;
-  return (uint32_t)(r ^ (r >> 29));
-}
-
-static inline uint32_t table_slot(const SQTable* t, SQHash h) {
-  return (uint32_t)(h * 2654435769u) >> t->shift;
-}
-
 static void table_alloc_nodes(SQTable* t, uint32_t cap) {
   t->nodes = (SQTableNode*)sq_alloc_obj(sizeof(SQTableNode) * cap);
-  for (uint32_t i = 0; i < cap; i++) t->nodes[i].key._type = OT_NULL;  // memset 0 gave type 0
+  for (uint32_t i = 0; i < cap; i++) {
+    t->nodes[i].keytype = OT_NULL;
+    t->nodes[i].next = -1;
+  }
   t->cap = cap;
-  uint32_t lg = 0;
-  while ((1u << lg) < cap) lg++;
-  t->shift = 32 - lg;
-  t->used = 0;
+  t->mod = (cap - 1) | 1;
+  t->lastfree = cap;
   t->count = 0;
 }
 
 static uint32_t cap_for(uint32_t n) {
   uint32_t cap = 4;
-  while (cap * 3 / 4 < n) cap *= 2;
+  while (cap < n) cap *= 2;
   return cap;
 }
 
@@ -180,45 +171,58 @@ SQTable* table_new(SQSharedState* ss, uint32_t hint) {
   return t;
 }
 
+static int32_t table_free_node(SQTable* t) {
+  while (t->lastfree > 0) {
+    t->lastfree--;
+    if (t->nodes[t->lastfree].keytype == OT_NULL) return (int32_t)t->lastfree;
+  }
+  return -1;
+}
+
+// Puts an absent key in the table, taking over the references of key and
+// val. False when no free node is left.
+static bool table_insert(SQTable* t, const SQObject& key, const SQObject& val) {
+  uint32_t mp = table_mainpos(t, key._type, key._unVal.raw);
+  SQTableNode* n = &t->nodes[mp];
+  if (n->val._type != 0) {
+    int32_t f = table_free_node(t);
+    if (f < 0) return false;
+    SQTableNode* fn = &t->nodes[f];
+    uint32_t other = table_mainpos(t, n->keytype, n->key.raw);
+    if (other != mp) {
+      // the occupant belongs to another chain: it moves to the free node
+      int32_t p = (int32_t)other;
+      while (t->nodes[p].next != (int32_t)mp) p = t->nodes[p].next;
+      t->nodes[p].next = f;
+      *fn = *n;
+      n->next = -1;
+    } else {
+      fn->next = n->next;
+      n->next = f;
+      n = fn;
+    }
+  }
+  // (a deleted key's node is reused in place, keeping its chain link)
+  n->keytype = key._type;
+  n->key = key._unVal;
+  n->val = val;
+  t->count++;
+  return true;
+}
+
 static void table_rehash(SQTable* t, uint32_t need) {
   SQTableNode* old = t->nodes;
   uint32_t oldcap = t->cap;
   table_alloc_nodes(t, cap_for(need));
   for (uint32_t i = 0; i < oldcap; i++) {
     SQTableNode& n = old[i];
-    if (n.key._type == OT_NULL || n.key._type == 0) continue;
-    uint32_t j = table_slot(t, obj_hash(n.key));
-    while (t->nodes[j].key._type != OT_NULL) j = (j + 1) & (t->cap - 1);
-    t->nodes[j] = n;
-    t->count++;
-    t->used++;
+    if (n.val._type == 0) continue;
+    SQObject k;
+    k._type = n.keytype;
+    k._unVal = n.key;
+    table_insert(t, k, n.val);
   }
   free(old);
-}
-
-SQObject* table_find(SQTable* t, const SQObject& key) {
-  if (!t->cap) return nullptr;
-  uint32_t mask = t->cap - 1;
-  uint32_t i = table_slot(t, obj_hash(key));
-  for (;;) {
-    SQTableNode& n = t->nodes[i];
-    if (n.key._type == key._type && n.key._unVal.raw == key._unVal.raw) return &n.val;
-    if (n.key._type == OT_NULL) return nullptr;
-    i = (i + 1) & mask;
-  }
-}
-
-SQObject* table_findstr(SQTable* t, SQString* key) {
-  if (!t->cap) return nullptr;
-  uint32_t mask = t->cap - 1;
-  uint32_t i = table_slot(t, key->hash);
-  SQRawObjectVal raw = (SQRawObjectVal)(uintptr_t)key;
-  for (;;) {
-    SQTableNode& n = t->nodes[i];
-    if (n.key._type == OT_STRING && n.key._unVal.raw == raw) return &n.val;
-    if (n.key._type == OT_NULL) return nullptr;
-    i = (i + 1) & mask;
-  }
 }
 
 bool table_get(SQTable* t, const SQObject& key, SQObject& out) {
@@ -229,31 +233,36 @@ bool table_get(SQTable* t, const SQObject& key, SQObject& out) {
 }
 
 void table_set(SQTable* t, const SQObject& key, const SQObject& val) {
-  if (SQObject* v = table_find(t, key)) {
-    obj_set(*v, val);
-    return;
+  if (t->cap) {
+    int32_t i = (int32_t)table_mainpos(t, key._type, key._unVal.raw);
+    do {
+      SQTableNode& n = t->nodes[i];
+      if (n.key.raw == key._unVal.raw && n.keytype == key._type && n.val._type != 0) {
+        obj_set(n.val, val);
+        return;
+      }
+      i = n.next;
+    } while (i >= 0);
   }
-  if (t->used + 1 > t->cap * 3 / 4) table_rehash(t, t->count + 1 > 2 ? (t->count + 1) * 2 : 4);
-  uint32_t mask = t->cap - 1;
-  uint32_t i = table_slot(t, obj_hash(key));
-  while (t->nodes[i].key._type != OT_NULL && t->nodes[i].key._type != 0) i = (i + 1) & mask;
-  SQTableNode& n = t->nodes[i];
-  if (n.key._type == OT_NULL) t->used++;
   obj_addref(key);
   obj_addref(val);
-  n.key = key;
-  n.val = val;
-  t->count++;
+  if (t->cap && table_insert(t, key, val)) return;
+  table_rehash(t, t->count + 1);
+  table_insert(t, key, val);
 }
 
 bool table_remove(SQTable* t, const SQObject& key, SQObject* oldval) {
   SQObject* v = table_find(t, key);
   if (!v) return false;
   SQTableNode* n = (SQTableNode*)((char*)v - offsetof(SQTableNode, val));
-  SQObject k = n->key, val = n->val;
-  n->key._type = (SQObjectType)0;
-  n->key._unVal.raw = 0;
-  n->val = mk_null();
+  SQObject k;
+  k._type = n->keytype;
+  k._unVal = n->key;
+  SQObject val = n->val;
+  n->val._type = (SQObjectType)0;
+  n->val._unVal.raw = 0;
+  n->keytype = (SQObjectType)0;
+  n->key.raw = 0;
   t->count--;
   obj_release(k);
   if (oldval)
@@ -266,8 +275,11 @@ bool table_remove(SQTable* t, const SQObject& key, SQObject* oldval) {
 int32_t table_next(SQTable* t, int32_t pos, SQObject* key, SQObject* val) {
   for (uint32_t i = (uint32_t)pos; i < t->cap; i++) {
     SQTableNode& n = t->nodes[i];
-    if (n.key._type == OT_NULL || n.key._type == 0) continue;
-    if (key) *key = n.key;
+    if (n.val._type == 0) continue;
+    if (key) {
+      key->_type = n.keytype;
+      key->_unVal = n.key;
+    }
     if (val) *val = realval(n.val);
     return (int32_t)i;
   }
@@ -278,10 +290,13 @@ void table_clear(SQTable* t) {
   SQTableNode* nodes = t->nodes;
   uint32_t cap = t->cap;
   t->nodes = nullptr;
-  t->cap = t->count = t->used = 0;
+  t->cap = t->count = t->lastfree = t->mod = 0;
   for (uint32_t i = 0; i < cap; i++) {
-    if (nodes[i].key._type == OT_NULL || nodes[i].key._type == 0) continue;
-    obj_release(nodes[i].key);
+    if (nodes[i].val._type == 0) continue;
+    SQObject k;
+    k._type = nodes[i].keytype;
+    k._unVal = nodes[i].key;
+    obj_release(k);
     obj_release(nodes[i].val);
   }
   free(nodes);
@@ -289,8 +304,9 @@ void table_clear(SQTable* t) {
 
 SQTable* table_clone(SQTable* t) {
   SQTable* c = table_new(t->ss, t->count);
-  for (int32_t i = table_next(t, 0, nullptr, nullptr); i >= 0; i = table_next(t, i + 1, nullptr, nullptr))
-    table_set(c, t->nodes[i].key, t->nodes[i].val);
+  SQObject k, val;
+  for (int32_t i = table_next(t, 0, &k, nullptr); i >= 0; i = table_next(t, i + 1, &k, nullptr))
+    table_set(c, k, t->nodes[i].val);
   if (t->delegate) {
     c->delegate = t->delegate;
     rc_addref(c->delegate);

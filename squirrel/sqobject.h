@@ -185,33 +185,85 @@ inline const char* str_chars(const SQObject& o) { return o._unVal.pString->val; 
 
 SQString* str_new(SQSharedState* ss, const char* s, SQInteger len);  // interned; refs 0
 SQString* str_concat(SQSharedState* ss, const char* a, SQInteger la, const char* b, SQInteger lb);
+// A string of len bytes to fill in, then str_intern() it (which may return another, equal one).
+SQString* str_alloc(SQSharedState* ss, SQInteger len);
+SQString* str_intern(SQSharedState* ss, SQString* s);
 inline SQObject mk_str(SQString* s) { return mk_obj(OT_STRING, s); }
 SQObject mk_str(SQSharedState* ss, const char* s);   // returns a value with refs not taken
 SQHash str_hash(const char* s, SQInteger len);
 
 // ---- tables ----
+// Chained scatter hashing with Brent's variation: a key lives in its main
+// position or in a free node linked from there. Integer keys are placed by
+// a modulo, so neighbouring keys get neighbouring nodes. A deleted key leaves
+// its node in the chain, with key and value of type 0 (matching no key).
 struct SQTableNode {
-  SQObject key;   // OT_NULL: empty; type 0: deleted
-  SQObject val;
+  SQObject val;          // _type 0: free or deleted
+  SQObjectType keytype;  // OT_NULL: never used, 0: deleted
+  int32_t next;          // next node of the chain, -1 at the end
+  SQObjectValue key;
 };
 struct SQTable : SQDelegable {
   SQTableNode* nodes;
-  uint32_t cap;    // 0 or a power of two
-  uint32_t count;  // live keys
-  uint32_t used;   // live + deleted slots
-  uint32_t shift;  // 32 - log2(cap)
+  uint32_t cap;       // 0 or a power of two
+  uint32_t count;     // live keys
+  uint32_t lastfree;  // free nodes are searched below this index
+  uint32_t mod;       // (cap - 1) | 1
 };
 
 SQTable* table_new(SQSharedState* ss, uint32_t hint);
-SQObject* table_find(SQTable* t, const SQObject& key);     // slot of the value or null
-SQObject* table_findstr(SQTable* t, SQString* key);
 bool table_get(SQTable* t, const SQObject& key, SQObject& out);  // out not refcounted; caller copies
 void table_set(SQTable* t, const SQObject& key, const SQObject& val);  // insert or overwrite
 bool table_remove(SQTable* t, const SQObject& key, SQObject* oldval);  // oldval gets the ref
 int32_t table_next(SQTable* t, int32_t pos, SQObject* key, SQObject* val);  // next slot >= pos or -1
 void table_clear(SQTable* t);
 SQTable* table_clone(SQTable* t);
-SQHash obj_hash(const SQObject& key);
+
+inline SQHash obj_hash(const SQObject& key) {
+  if (key._type == OT_STRING) return key._unVal.pString->hash;
+  uint64_t r = key._unVal.raw;
+  return (uint32_t)(r ^ (r >> 29));
+}
+inline uint32_t table_mainpos(const SQTable* t, SQObjectType type, SQRawObjectVal raw) {
+  if (type == OT_INTEGER) return (uint32_t)raw % t->mod;
+  if (type == OT_STRING) return ((SQString*)(uintptr_t)raw)->hash & (t->cap - 1);
+  uint64_t h = (raw ^ (raw >> 29)) * 0x9E3779B97F4A7C15ull;
+  return (uint32_t)(h >> 32) & (t->cap - 1);
+}
+
+// The value slot of key, or null.
+inline SQObject* table_find(SQTable* t, const SQObject& key) {
+  if (!t->cap) return nullptr;
+  int32_t i = (int32_t)table_mainpos(t, key._type, key._unVal.raw);
+  do {
+    SQTableNode& n = t->nodes[i];
+    if (n.key.raw == key._unVal.raw && n.keytype == key._type) return n.val._type ? &n.val : nullptr;
+    i = n.next;
+  } while (i >= 0);
+  return nullptr;
+}
+inline SQObject* table_findint(SQTable* t, SQInteger key) {
+  if (!t->cap) return nullptr;
+  int32_t i = (int32_t)((uint32_t)key % t->mod);
+  SQRawObjectVal raw = (uint32_t)key;
+  do {
+    SQTableNode& n = t->nodes[i];
+    if (n.key.raw == raw && n.keytype == OT_INTEGER) return &n.val;
+    i = n.next;
+  } while (i >= 0);
+  return nullptr;
+}
+inline SQObject* table_findstr(SQTable* t, SQString* key) {
+  if (!t->cap) return nullptr;
+  int32_t i = (int32_t)(key->hash & (t->cap - 1));
+  SQRawObjectVal raw = (SQRawObjectVal)(uintptr_t)key;
+  do {
+    SQTableNode& n = t->nodes[i];
+    if (n.key.raw == raw && n.keytype == OT_STRING) return n.val._type ? &n.val : nullptr;
+    i = n.next;
+  } while (i >= 0);
+  return nullptr;
+}
 
 // ---- arrays ----
 struct SQArray : SQCollectable {
@@ -265,8 +317,10 @@ struct SQFunctionProto : SQRefCounted {
   uint32_t nparams;     // including 'this'
   uint32_t ndefaults;   // the last ndefaults parameters have default values
   uint32_t stacksize;
+  int32_t fastargs;     // nparams when calls need no argument adjustment, else -1
   bool varparams;
   bool generator;
+  bool debuginfo;       // compiled with debug information: the debug hook gets line events
   SQString* name;
   SQString* source;
 };

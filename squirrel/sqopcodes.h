@@ -25,6 +25,8 @@
   X(DELETE)        /* a = delete b[c] */                                               \
   X(ADD) X(SUB) X(MUL) X(DIV) X(MOD) /* a = b op c */                                  \
   X(ADDI)          /* a = b + d */                                                     \
+  X(ADDK) X(SUBK) X(MULK) X(DIVK) X(MODK) /* a = b op literal d */                     \
+  X(CONCAT)        /* a = the text of a .. a+b-1 joined */                             \
   X(BAND) X(BOR) X(BXOR) X(SHL) X(SHR) X(USHR)                                         \
   X(NEG) X(NOT) X(BNOT) /* a = op b */                                                 \
   X(EQ) X(NE) X(LT) X(LE) X(GT) X(GE) X(CMP3) /* a = b op c */                         \
@@ -32,6 +34,7 @@
   X(JZ)            /* if !a: ip += d */                                                \
   X(JNZ)           /* if a: ip += d */                                                 \
   X(JNEQ) X(JNNE) X(JNLT) X(JNLE) X(JNGT) X(JNGE) /* if !(a op b): ip += d */          \
+  X(JNEQK) X(JNNEK) X(JNLTK) X(JNLEK) X(JNGTK) X(JNGEK) /* the same against literal b|c<<8 */ \
   X(CALL)          /* a = call b with c arguments (this included); a == 255: none */   \
   X(TAILCALL)      /* return call b with c arguments */                                \
   X(PREPCALL)      /* a+1 = b; a = b[c] */                                             \
@@ -53,8 +56,7 @@
   X(PUSHTRAP)      /* try: on error a = error, ip += d */                              \
   X(POPTRAP)       /* drop b traps */                                                  \
   X(CLOSE)         /* close outers on registers >= a */                                \
-  X(GETBASE)       /* a = base class of the running method */                          \
-  X(LINE)          /* debug hook: line d */
+  X(GETBASE)       /* a = base class of the running method */
 
 enum SQOpcode {
 #define SQ_OP_ENUM(name) OP_##name,

@@ -59,7 +59,7 @@ struct Writer {
     u32(p->nparams);
     u32(p->ndefaults);
     u32(p->stacksize);
-    u32((p->varparams ? 1u : 0u) | (p->generator ? 2u : 0u));
+    u32((p->varparams ? 1u : 0u) | (p->generator ? 2u : 0u) | (p->debuginfo ? 4u : 0u));
     u32(p->ncode);
     bytes(p->code, sizeof(SQInstruction) * p->ncode);
     u32(p->nliterals);
@@ -173,6 +173,13 @@ struct Reader {
           ok = reg(i.a) && reg(i.b);
           break;
         case OP_ADDI: ok = reg(i.a) && reg(i.b); break;
+        case OP_ADDK: case OP_SUBK: case OP_MULK: case OP_DIVK: case OP_MODK:
+          ok = reg(i.a) && reg(i.b) && lit(i.d);
+          break;
+        case OP_CONCAT: ok = i.b >= 1 && i.b <= 100 && (uint32_t)i.a + i.b <= ss; break;
+        case OP_JNEQK: case OP_JNNEK: case OP_JNLTK: case OP_JNLEK: case OP_JNGTK: case OP_JNGEK:
+          ok = reg(i.a) && lit(i.b | (i.c << 8)) && jump(pc, i.d);
+          break;
         case OP_GETOUTER: ok = reg(i.a) && i.b < p->nouters; break;
         case OP_SETOUTER: ok = i.a < p->nouters && reg(i.b); break;
         case OP_GET: case OP_SET: case OP_NEWSLOT: case OP_DELETE: case OP_ADD: case OP_SUB:
@@ -206,7 +213,7 @@ struct Reader {
           ok = reg(i.a) && (i.b == SQ_NO_REG || reg(i.b)) && (i.c == SQ_NO_REG || reg(i.c));
           break;
         case OP_PREFOREACH: case OP_FOREACH: ok = reg(i.a + 3u) && jump(pc, i.d); break;
-        case OP_POPTRAP: case OP_LINE: break;
+        case OP_POPTRAP: break;
         default: ok = false; break;
       }
       if (!ok) return fail("invalid instruction in the stream");
@@ -240,6 +247,8 @@ struct Reader {
       return false;
     p->varparams = flags & 1;
     p->generator = (flags & 2) != 0;
+    p->debuginfo = (flags & 4) != 0;
+    p->fastargs = p->varparams || p->generator ? -1 : (int32_t)p->nparams;
     if (p->stacksize < 2 || p->stacksize > SQ_MAX_REGS + 1 || p->nparams < 1 ||
         p->nparams + (p->varparams ? 1 : 0) > p->stacksize || p->ndefaults >= p->nparams)
       return fail("invalid function header");

@@ -98,14 +98,16 @@ void vm_settop(SQVM* v, int32_t newtop) {
   }
 }
 
-static SQCallInfo* push_ci(SQVM* v) {
-  if (v->ncalls == v->callcap) {
-    int32_t n = v->callcap ? v->callcap * 2 : 16;
-    SQCallInfo* c = (SQCallInfo*)realloc(v->calls, sizeof(SQCallInfo) * (size_t)n);
-    if (!c) abort();
-    v->calls = c;
-    v->callcap = n;
-  }
+static void grow_calls(SQVM* v) {
+  int32_t n = v->callcap ? v->callcap * 2 : 16;
+  SQCallInfo* c = (SQCallInfo*)realloc(v->calls, sizeof(SQCallInfo) * (size_t)n);
+  if (!c) abort();
+  v->calls = c;
+  v->callcap = n;
+}
+
+__attribute__((always_inline)) static inline SQCallInfo* push_ci(SQVM* v) {
+  if (v->ncalls == v->callcap) grow_calls(v);
   return &v->calls[v->ncalls++];
 }
 
@@ -171,34 +173,51 @@ int proto_line(const SQFunctionProto* p, int32_t pc) {
   return line;
 }
 
+// Whether an entry of the line table starts at pc.
+static bool line_starts_at(const SQFunctionProto* p, int32_t pc) {
+  uint32_t lo = 0, hi = p->nlines;
+  while (lo < hi) {
+    uint32_t mid = (lo + hi) / 2;
+    if ((int32_t)p->lines[mid].pc < pc)
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  return lo < p->nlines && (int32_t)p->lines[lo].pc == pc;
+}
+
 int frame_line(SQVM* v, const SQCallInfo& ci) {
   if (!ci.closure || !ci.ip) return -1;
   SQFunctionProto* p = ci.closure->proto;
   return proto_line(p, (int32_t)(ci.ip - p->code) - 1);
 }
 
-static void call_debughook(SQVM* v, SQInteger type, const SQCallInfo& ci, int line) {
-  if (v->in_debughook) return;
+// Calls the debug hook. A hook that raises an error (a native one through
+// sq_throwerror, a script one by throwing) stops the script with that error:
+// false is returned and the error is in lasterror.
+static bool call_debughook(SQVM* v, SQInteger type, const SQCallInfo& ci, int line, bool can_fail = false) {
+  if (v->in_debughook) return true;
   SQFunctionProto* p = ci.closure ? ci.closure->proto : nullptr;
   const char* src = p && p->source ? p->source->val : "unknown";
   const char* fname = p && p->name ? p->name->val : "unknown";
   v->in_debughook = true;
+  bool ok = true;
+  SQRef saved_err(v->lasterror);
+  obj_setnull(v->lasterror);
   if (v->nativedebughook) {
     v->nativedebughook(v, type, src, line, fname);
+    ok = v->lasterror._type == OT_NULL;
   } else if (v->debughook._type == OT_CLOSURE || v->debughook._type == OT_NATIVECLOSURE) {
-    SQRef saved_err(v->lasterror);
     SQRef hook(v->debughook);
     SQObject args[4] = {mk_int(type), mk_str(v->ss, src), mk_int(line), mk_str(v->ss, fname)};
     for (SQObject& a : args) obj_addref(a);
     SQRef res;
-    bool saved = v->raiseerror;
-    v->raiseerror = false;
-    vm_call_value(v, hook.o, v->roottable, args, 4, &res.o);
-    v->raiseerror = saved;
+    ok = vm_call_value(v, hook.o, v->roottable, args, 4, &res.o);
     for (SQObject& a : args) obj_release(a);
-    obj_set(v->lasterror, saved_err.o);
   }
+  if (ok || !can_fail) obj_set(v->lasterror, saved_err.o);
   v->in_debughook = false;
+  return ok || !can_fail;
 }
 
 void vm_call_error_handler(SQVM* v, const SQObject& err) {
@@ -270,7 +289,7 @@ static void push_script_frame(SQVM* v, SQClosure* cl, int32_t newbase, int32_t t
   if (v->hooked) call_debughook(v, 'c', *ci, proto_line(p, 0));
 }
 
-static void clear_slots(SQVM* v, int32_t from, int32_t to) {
+__attribute__((always_inline)) static inline void clear_slots(SQVM* v, int32_t from, int32_t to) {
   SQObject* s = v->stack;
   for (int32_t j = from; j < to; j++) {
     if (is_rc(s[j])) {
@@ -542,6 +561,112 @@ static inline SQFloat tofloat(const SQObject& o) {
   return o._type == OT_INTEGER ? (SQFloat)o._unVal.nInteger : o._unVal.fFloat;
 }
 
+// Writes the decimal text of an integer; returns its length.
+static int format_int(char* buf, SQInteger n) {
+  char tmp[16];
+  uint32_t u = n < 0 ? 0u - (uint32_t)n : (uint32_t)n;
+  int len = 0;
+  do {
+    tmp[len++] = (char)('0' + u % 10);
+    u /= 10;
+  } while (u);
+  int k = 0;
+  if (n < 0) buf[k++] = '-';
+  while (len) buf[k++] = tmp[--len];
+  buf[k] = 0;
+  return k;
+}
+
+// Joins the text of the n values at stack[first..] into stack[first].
+static bool concat_registers(SQVM* v, int32_t first, int n) {
+  if (n < 1 || n > 100) return vm_raise(v, "invalid concatenation");
+  SQObject* s = v->stack + first;
+  // values that are not strings or numbers are converted first (this may run
+  // _tostring metamethods, so the stack is read again afterwards)
+  for (int j = 0; j < n; j++) {
+    SQObjectType t = v->stack[first + j]._type;
+    if (t != OT_STRING && t != OT_INTEGER && t != OT_FLOAT) {
+      SQRef val(v->stack[first + j]), str;
+      if (!vm_tostring(v, val.o, str.o)) return false;
+      obj_set(v->stack[first + j], str.o);
+    }
+  }
+  s = v->stack + first;
+  char numbuf[100][32];
+  int64_t total = 0;
+  for (int j = 0; j < n; j++) {
+    const SQObject& o = s[j];
+    if (o._type == OT_STRING) {
+      total += o._unVal.pString->len;
+    } else if (o._type == OT_INTEGER) {
+      total += format_int(numbuf[j], o._unVal.nInteger);
+    } else {
+      total += snprintf(numbuf[j], sizeof numbuf[j], "%g", (double)o._unVal.fFloat);
+    }
+  }
+  if (total > 0x7FFFFFF0) return vm_raise(v, "string too long");
+  SQString* r = str_alloc(v->ss, (SQInteger)total);
+  char* p = r->val;
+  for (int j = 0; j < n; j++) {
+    const SQObject& o = s[j];
+    if (o._type == OT_STRING) {
+      memcpy(p, o._unVal.pString->val, (size_t)o._unVal.pString->len);
+      p += o._unVal.pString->len;
+    } else {
+      size_t len = strlen(numbuf[j]);
+      memcpy(p, numbuf[j], len);
+      p += len;
+    }
+  }
+  r = str_intern(v->ss, r);
+  obj_set(s[0], mk_str(r));
+  return true;
+}
+
+// Lookup of a string key in a table, remembering the node it was found in:
+// instructions with constant keys keep that node index in spare operand
+// bytes (lo, and hi when there are two), so the next lookup usually checks
+// one node. The hint is only trusted after the node's key is compared.
+__attribute__((always_inline)) static inline SQObject* findstr_cached(SQTable* t, SQString* key, uint8_t* lo,
+                                                                    uint8_t* hi) {
+  uint32_t idx = *lo | (hi ? (uint32_t)*hi << 8 : 0u);
+  if (idx < t->cap) {
+    SQTableNode& n = t->nodes[idx];
+    if (n.key.raw == (SQRawObjectVal)(uintptr_t)key && n.keytype == OT_STRING) return &n.val;
+  }
+  SQObject* slot = table_findstr(t, key);
+  if (slot) {
+    uint32_t found = (uint32_t)((SQTableNode*)(void*)slot - t->nodes);  // val is the node's first member
+    if (found <= (hi ? 0xFFFFu : 0xFFu)) {
+      *lo = (uint8_t)found;
+      if (hi) *hi = (uint8_t)(found >> 8);
+    }
+  }
+  return slot;
+}
+
+// The slot a string key names in a table, an instance (field or method) or,
+// for other types, their default delegate; null when a full lookup is needed.
+__attribute__((always_inline)) static inline SQObject* lookup_str(SQSharedState* ss, const SQObject& obj,
+                                                                SQString* key, uint8_t* lo, uint8_t* hi) {
+  switch (obj._type) {
+    case OT_TABLE: return findstr_cached(obj._unVal.pTable, key, lo, hi);
+    case OT_INSTANCE: {
+      SQInstance* inst = obj._unVal.pInstance;
+      SQObject* m = findstr_cached(inst->klass->members, key, lo, hi);
+      if (!m) return nullptr;
+      SQInteger idx = m->_unVal.nInteger;
+      return (idx & MEMBER_FIELD) ? &inst->values[idx & MEMBER_INDEX] : &inst->klass->methods[idx & MEMBER_INDEX].val;
+    }
+    case OT_ARRAY: return findstr_cached(ss->dd_array._unVal.pTable, key, lo, hi);
+    case OT_STRING: return findstr_cached(ss->dd_string._unVal.pTable, key, lo, hi);
+    case OT_INTEGER:
+    case OT_FLOAT: return findstr_cached(ss->dd_number._unVal.pTable, key, lo, hi);
+    default: return nullptr;
+  }
+}
+#define CUR_INS ((SQInstruction*)(ip - 1))
+
 // ---- the instruction loop ----
 // Runs until the frame at index 'root' returns (true, result in v->retval),
 // the thread suspends (true, v->state suspended) or an error is not caught
@@ -552,6 +677,13 @@ static bool execute(SQVM* v, int32_t root, bool throw_first = false) {
       SQ_OPCODES(SQ_OP_LABEL)
 #undef SQ_OP_LABEL
   };
+  static void* const hooked_dispatch[] = {
+#define SQ_OP_HOOK(name) &&L_HOOK,
+      SQ_OPCODES(SQ_OP_HOOK)
+#undef SQ_OP_HOOK
+  };
+  void* const* dt = dispatch;
+  int32_t hook_frame = -1, hook_pc = -1;
   SQSharedState* ss = v->ss;
   SQCallInfo* ci;
   SQClosure* cl;
@@ -560,19 +692,20 @@ static bool execute(SQVM* v, int32_t root, bool throw_first = false) {
   SQObject* base;
   SQInstruction i;
 
-#define LOAD_FRAME()                    \
-  do {                                  \
-    ci = &v->calls[v->ncalls - 1];      \
-    cl = ci->closure;                   \
-    ip = ci->ip;                        \
-    K = ci->literals;                   \
-    base = v->stack + ci->base;         \
+#define LOAD_FRAME()                                \
+  do {                                              \
+    ci = &v->calls[v->ncalls - 1];                  \
+    cl = ci->closure;                               \
+    ip = ci->ip;                                    \
+    K = ci->literals;                               \
+    base = v->stack + ci->base;                     \
+    dt = v->hooked ? hooked_dispatch : dispatch;    \
   } while (0)
 #define SAVE() (ci->ip = ip)
 #define DISPATCH()            \
   do {                        \
     i = *ip++;                \
-    goto* dispatch[i.op];     \
+    goto* dt[i.op];           \
   } while (0)
 #define RA (base[i.a])
 #define RB (base[i.b])
@@ -624,7 +757,10 @@ L_GET: {
       DISPATCH();
     }
   } else if (obj._type == OT_TABLE) {
-    if (SQObject* slot = table_find(obj._unVal.pTable, key)) {
+    SQObject* slot = key._type == OT_INTEGER  ? table_findint(obj._unVal.pTable, key._unVal.nInteger)
+                     : key._type == OT_STRING ? table_findstr(obj._unVal.pTable, key._unVal.pString)
+                                              : table_find(obj._unVal.pTable, key);
+    if (slot) {
       obj_set(RA, realval(*slot));
       DISPATCH();
     }
@@ -647,15 +783,14 @@ L_GET: {
 L_GETK: {
   const SQObject& obj = RB;
   const SQObject& key = K[i.d];
-  if (obj._type == OT_TABLE) {
-    if (SQObject* slot = table_find(obj._unVal.pTable, key)) {
+  if (key._type == OT_STRING && (obj._type == OT_TABLE || obj._type == OT_INSTANCE)) {
+    if (SQObject* slot = lookup_str(ss, obj, key._unVal.pString, &CUR_INS->c, nullptr)) {
       obj_set(RA, realval(*slot));
       DISPATCH();
     }
-  } else if (obj._type == OT_INSTANCE) {
-    SQObject val;
-    if (instance_get(obj._unVal.pInstance, key, val)) {
-      obj_set(RA, val);
+  } else if (obj._type == OT_TABLE) {
+    if (SQObject* slot = table_find(obj._unVal.pTable, key)) {
+      obj_set(RA, realval(*slot));
       DISPATCH();
     }
   } else if (obj._type == OT_ARRAY && key._type == OT_INTEGER) {
@@ -677,15 +812,9 @@ L_GETK: {
 L_GETTHISK: {
   const SQObject& obj = base[0];
   const SQObject& key = K[i.d];
-  if (obj._type == OT_TABLE) {
-    if (SQObject* slot = table_find(obj._unVal.pTable, key)) {
+  if (key._type == OT_STRING && (obj._type == OT_TABLE || obj._type == OT_INSTANCE)) {
+    if (SQObject* slot = lookup_str(ss, obj, key._unVal.pString, &CUR_INS->b, &CUR_INS->c)) {
       obj_set(RA, realval(*slot));
-      DISPATCH();
-    }
-  } else if (obj._type == OT_INSTANCE) {
-    SQObject val;
-    if (instance_get(obj._unVal.pInstance, key, val)) {
-      obj_set(RA, val);
       DISPATCH();
     }
   }
@@ -709,7 +838,10 @@ L_SET: {
       DISPATCH();
     }
   } else if (obj._type == OT_TABLE) {
-    if (SQObject* slot = table_find(obj._unVal.pTable, key)) {
+    SQObject* slot = key._type == OT_INTEGER  ? table_findint(obj._unVal.pTable, key._unVal.nInteger)
+                     : key._type == OT_STRING ? table_findstr(obj._unVal.pTable, key._unVal.pString)
+                                              : table_find(obj._unVal.pTable, key);
+    if (slot) {
       obj_set(*slot, RC);
       DISPATCH();
     }
@@ -725,17 +857,19 @@ L_SET: {
 L_SETK: {
   const SQObject& obj = RA;
   const SQObject& key = K[i.d];
-  if (obj._type == OT_TABLE) {
-    if (SQObject* slot = table_find(obj._unVal.pTable, key)) {
-      obj_set(*slot, RC);
-      DISPATCH();
-    }
-  } else if (obj._type == OT_INSTANCE) {
-    SQInstance* inst = obj._unVal.pInstance;
-    SQObject* slot = table_find(inst->klass->members, key);
-    if (slot && (slot->_unVal.nInteger & MEMBER_FIELD)) {
-      obj_set(inst->values[slot->_unVal.nInteger & MEMBER_INDEX], RC);
-      DISPATCH();
+  if (key._type == OT_STRING) {
+    if (obj._type == OT_TABLE) {
+      if (SQObject* slot = findstr_cached(obj._unVal.pTable, key._unVal.pString, &CUR_INS->b, nullptr)) {
+        obj_set(*slot, RC);
+        DISPATCH();
+      }
+    } else if (obj._type == OT_INSTANCE) {
+      SQInstance* inst = obj._unVal.pInstance;
+      SQObject* m = findstr_cached(inst->klass->members, key._unVal.pString, &CUR_INS->b, nullptr);
+      if (m && (m->_unVal.nInteger & MEMBER_FIELD)) {
+        obj_set(inst->values[m->_unVal.nInteger & MEMBER_INDEX], RC);
+        DISPATCH();
+      }
     }
   }
   SAVE();
@@ -749,17 +883,19 @@ L_SETK: {
 L_SETTHISK: {
   const SQObject& obj = base[0];
   const SQObject& key = K[i.d];
-  if (obj._type == OT_TABLE) {
-    if (SQObject* slot = table_find(obj._unVal.pTable, key)) {
-      obj_set(*slot, RC);
-      DISPATCH();
-    }
-  } else if (obj._type == OT_INSTANCE) {
-    SQInstance* inst = obj._unVal.pInstance;
-    SQObject* slot = table_find(inst->klass->members, key);
-    if (slot && (slot->_unVal.nInteger & MEMBER_FIELD)) {
-      obj_set(inst->values[slot->_unVal.nInteger & MEMBER_INDEX], RC);
-      DISPATCH();
+  if (key._type == OT_STRING) {
+    if (obj._type == OT_TABLE) {
+      if (SQObject* slot = findstr_cached(obj._unVal.pTable, key._unVal.pString, &CUR_INS->a, &CUR_INS->b)) {
+        obj_set(*slot, RC);
+        DISPATCH();
+      }
+    } else if (obj._type == OT_INSTANCE) {
+      SQInstance* inst = obj._unVal.pInstance;
+      SQObject* m = findstr_cached(inst->klass->members, key._unVal.pString, &CUR_INS->a, &CUR_INS->b);
+      if (m && (m->_unVal.nInteger & MEMBER_FIELD)) {
+        obj_set(inst->values[m->_unVal.nInteger & MEMBER_INDEX], RC);
+        DISPATCH();
+      }
     }
   }
   SAVE();
@@ -876,6 +1012,66 @@ L_ADDI: {
     LOAD_FRAME();
     obj_set(RA, res.o);
   }
+  DISPATCH();
+}
+
+#define ARITHK(name, opch, iexpr, fexpr)                                            \
+  L_##name : {                                                                      \
+    const SQObject& x = RB;                                                         \
+    const SQObject& y = K[i.d];                                                     \
+    if (x._type == OT_INTEGER && y._type == OT_INTEGER) {                           \
+      uint32_t a = (uint32_t)x._unVal.nInteger, b = (uint32_t)y._unVal.nInteger;     \
+      obj_setint(RA, (SQInteger)(iexpr));                                           \
+      DISPATCH();                                                                   \
+    }                                                                               \
+    if ((x._type & SQOBJECT_NUMERIC) && (y._type & SQOBJECT_NUMERIC)) {             \
+      SQFloat a = tofloat(x), b = tofloat(y);                                       \
+      obj_setfloat(RA, (fexpr));                                                    \
+      DISPATCH();                                                                   \
+    }                                                                               \
+    SAVE();                                                                         \
+    {                                                                               \
+      SQRef a(x), res;                                                              \
+      if (!vm_arith(v, opch, a.o, y, res.o)) THROW();                               \
+      LOAD_FRAME();                                                                 \
+      obj_set(RA, res.o);                                                           \
+    }                                                                               \
+    DISPATCH();                                                                     \
+  }
+  ARITHK(ADDK, '+', a + b, a + b)
+  ARITHK(SUBK, '-', a - b, a - b)
+  ARITHK(MULK, '*', a * b, a * b)
+#undef ARITHK
+
+L_DIVK:
+L_MODK: {
+  const SQObject& x = RB;
+  const SQObject& y = K[i.d];
+  bool div = i.op == OP_DIVK;
+  if ((x._type & SQOBJECT_NUMERIC) && (y._type & SQOBJECT_NUMERIC) &&
+      !(x._type == OT_INTEGER && y._type == OT_INTEGER && (y._unVal.nInteger == 0 || y._unVal.nInteger == -1))) {
+    if (x._type == OT_INTEGER && y._type == OT_INTEGER) {
+      SQInteger a = x._unVal.nInteger, b = y._unVal.nInteger;
+      obj_setint(RA, div ? a / b : a % b);
+    } else {
+      SQFloat a = tofloat(x), b = tofloat(y);
+      obj_setfloat(RA, div ? a / b : fmodf(a, b));
+    }
+    DISPATCH();
+  }
+  SAVE();
+  {
+    SQRef a(x), res;
+    if (!vm_arith(v, div ? '/' : '%', a.o, y, res.o)) THROW();
+    LOAD_FRAME();
+    obj_set(RA, res.o);
+  }
+  DISPATCH();
+}
+L_CONCAT: {
+  SAVE();
+  if (!concat_registers(v, ci->base + i.a, i.b)) THROW();
+  LOAD_FRAME();
   DISPATCH();
 }
 
@@ -1040,30 +1236,70 @@ L_JNNE:
   CJUMP(JNGE, >=)
 #undef CJUMP
 
+L_JNEQK:
+  if (!vm_equal(RA, K[i.b | (i.c << 8)])) ip += i.d;
+  DISPATCH();
+L_JNNEK:
+  if (vm_equal(RA, K[i.b | (i.c << 8)])) ip += i.d;
+  DISPATCH();
+#define CJUMPK(name, cmpop)                                                       \
+  L_##name : {                                                                    \
+    const SQObject& x = RA;                                                       \
+    const SQObject& y = K[i.b | (i.c << 8)];                                      \
+    bool r;                                                                       \
+    if (x._type == OT_INTEGER && y._type == OT_INTEGER) {                         \
+      r = x._unVal.nInteger cmpop y._unVal.nInteger;                              \
+    } else if ((x._type & SQOBJECT_NUMERIC) && (y._type & SQOBJECT_NUMERIC)) {    \
+      r = tofloat(x) cmpop tofloat(y);                                            \
+    } else {                                                                      \
+      SAVE();                                                                     \
+      int c;                                                                      \
+      {                                                                           \
+        SQRef a(x);                                                               \
+        if (!vm_compare(v, a.o, y, c)) THROW();                                   \
+      }                                                                           \
+      LOAD_FRAME();                                                               \
+      r = c cmpop 0;                                                              \
+    }                                                                             \
+    if (!r) ip += i.d;                                                            \
+    DISPATCH();                                                                   \
+  }
+  CJUMPK(JNLTK, <)
+  CJUMPK(JNLEK, <=)
+  CJUMPK(JNGTK, >)
+  CJUMPK(JNGEK, >=)
+#undef CJUMPK
+
 L_CALL: {
   const SQObject& fn = RB;
   int32_t fidx = ci->base + i.b;
   int32_t target = i.a == SQ_NO_REG ? -1 : ci->base + i.a;
   SAVE();
   if (fn._type == OT_CLOSURE) {
+    // the common case: a script function taking exactly these arguments
     SQClosure* ncl = fn._unVal.pClosure;
     SQFunctionProto* p = ncl->proto;
     int32_t newbase = fidx + 1;
-    if (i.c == (int)p->nparams && !p->varparams && !p->generator && ncl->env._type == OT_NULL &&
-        newbase + (int32_t)p->stacksize + 1 <= v->stacksize && !v->hooked) {
-      SQCallInfo* nci = push_ci(v);
+    int32_t newtop = newbase + (int32_t)p->stacksize;
+    if (i.c == p->fastargs && ncl->env._type == OT_NULL && newtop < v->stacksize && !v->hooked) {
+      if (v->ncalls == v->callcap) grow_calls(v);
+      SQCallInfo* nci = &v->calls[v->ncalls++];
       nci->closure = ncl;
       nci->ip = p->code;
       nci->literals = p->literals;
       nci->base = newbase;
-      nci->top = newbase + (int32_t)p->stacksize;
+      nci->top = newtop;
       nci->target = target;
       nci->ntraps = v->ntraps;
       nci->prevtop = v->top;
       nci->flags = 0;
       nci->generator = nullptr;
-      v->top = nci->top;
-      LOAD_FRAME();
+      v->top = newtop;
+      ci = nci;
+      cl = ncl;
+      ip = p->code;
+      K = p->literals;
+      base = v->stack + newbase;
       DISPATCH();
     }
   }
@@ -1121,30 +1357,64 @@ L_TAILCALL: {
   }
   goto L_CALL;
 }
-L_PREPCALL:
-L_PREPCALLK:
-L_PREPCALLTHISK: {
-  SQObject obj = i.op == OP_PREPCALLTHISK ? base[0] : RB;
-  SQObject key = i.op == OP_PREPCALL ? RC : K[i.d];
-  SQObject found;
-  bool ok = false;
-  if (obj._type == OT_INSTANCE) {
-    ok = instance_get(obj._unVal.pInstance, key, found);
-  } else if (obj._type == OT_TABLE) {
-    if (SQObject* slot = table_find(obj._unVal.pTable, key)) {
-      found = realval(*slot);
-      ok = true;
+L_PREPCALLK: {
+  const SQObject& key = K[i.d];
+  SQObject obj = RB;
+  if (key._type == OT_STRING) {
+    SQObject* slot = lookup_str(ss, obj, key._unVal.pString, &CUR_INS->c, nullptr);
+    if (slot) {
+      SQObject fn = realval(*slot);
+      obj_set(base[i.a + 1], obj);
+      obj_set(RA, fn);
+      DISPATCH();
     }
   }
-  if (ok) {
+  SAVE();
+  {
+    SQRef o(obj), res;
+    if (!vm_get(v, o.o, key, res.o, 0)) THROW();
+    LOAD_FRAME();
+    obj_set(base[i.a + 1], o.o);
+    obj_set(RA, res.o);
+  }
+  DISPATCH();
+}
+L_PREPCALLTHISK: {
+  const SQObject& key = K[i.d];
+  SQObject obj = base[0];
+  if (key._type == OT_STRING) {
+    SQObject* slot = lookup_str(ss, obj, key._unVal.pString, &CUR_INS->b, &CUR_INS->c);
+    if (slot) {
+      SQObject fn = realval(*slot);
+      obj_set(base[i.a + 1], obj);
+      obj_set(RA, fn);
+      DISPATCH();
+    }
+  }
+  SAVE();
+  {
+    SQRef o(obj), res;
+    if (!vm_get(v, o.o, key, res.o, GET_ROOT)) THROW();
+    LOAD_FRAME();
+    obj_set(base[i.a + 1], o.o);
+    obj_set(RA, res.o);
+  }
+  DISPATCH();
+}
+L_PREPCALL: {
+  SQObject obj = RB, key = RC;
+  uint8_t nohint = 0;
+  SQObject* slot = key._type == OT_STRING ? lookup_str(ss, obj, key._unVal.pString, &nohint, nullptr) : nullptr;
+  if (slot) {
+    SQObject fn = realval(*slot);
     obj_set(base[i.a + 1], obj);
-    obj_set(RA, found);
+    obj_set(RA, fn);
     DISPATCH();
   }
   SAVE();
   {
     SQRef o(obj), k(key), res;
-    if (!vm_get(v, o.o, k.o, res.o, i.op == OP_PREPCALLTHISK ? GET_ROOT : 0)) THROW();
+    if (!vm_get(v, o.o, k.o, res.o, 0)) THROW();
     LOAD_FRAME();
     obj_set(base[i.a + 1], o.o);
     obj_set(RA, res.o);
@@ -1153,6 +1423,31 @@ L_PREPCALLTHISK: {
 }
 
 L_RETURN: {
+  if (ci->flags == 0 && !v->hooked) {
+    // a plain frame returning to a script caller
+    int32_t fbase = ci->base;
+    if (v->openouters && v->openouters->stackidx >= fbase) close_outers(v, fbase);
+    SQObject res = mk_null();
+    if (i.b) {
+      res = RA;  // the reference moves out of the register
+      RA = mk_null();
+    }
+    v->ntraps = ci->ntraps;
+    int32_t target = ci->target;
+    clear_slots(v, fbase, ci->top);
+    v->ncalls--;
+    ci--;
+    v->top = ci->top;
+    cl = ci->closure;
+    ip = ci->ip;
+    K = ci->literals;
+    base = v->stack + ci->base;
+    if (target >= 0)
+      obj_assign_owned(v->stack[target], res);
+    else
+      obj_release(res);
+    DISPATCH();
+  }
   SQObject res = i.b ? RA : mk_null();
   uint8_t flags = ci->flags;
   if (flags & CI_CONSTRUCTOR) res = base[0];
@@ -1420,13 +1715,23 @@ L_GETBASE:
   else
     obj_setnull(RA);
   DISPATCH();
-L_LINE:
-  if (v->hooked) {
-    SAVE();
-    call_debughook(v, 'l', *ci, i.d);
-    LOAD_FRAME();
+L_HOOK: {
+  // With a debug hook set every instruction comes here first: a line event
+  // when a new line starts or the code jumps back, then the instruction.
+  SQFunctionProto* p = cl->proto;
+  if (p->debuginfo) {
+    int32_t pc = (int32_t)(ip - 1 - p->code);
+    bool back = v->ncalls == hook_frame && pc <= hook_pc;
+    hook_frame = v->ncalls;
+    hook_pc = pc;
+    if (back || line_starts_at(p, pc)) {
+      SAVE();
+      if (!call_debughook(v, 'l', *ci, proto_line(p, pc), true)) THROW();
+      LOAD_FRAME();
+    }
   }
-  DISPATCH();
+  goto* dispatch[i.op];
+}
 
 exception : {
   notify_error(v);
