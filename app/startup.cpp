@@ -7,10 +7,14 @@
 #include "app/frame.h"
 #include "app/input.h"
 #include "app/log.h"
+#include "game/game_mode.h"
+#include "objects/gameobj_host.h"
+#include "objects/gameobj_ops.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
 #include "platform/window.h"
 #include "render/font.h"
+#include "world/heightmap.h"
 #include "world/noise.h"
 
 int app_screen_wd = 0, app_screen_ht = 0;
@@ -42,12 +46,12 @@ bool open_main_window() {
 }
 
 void init_game_systems() {
-  // Filled by the heightmap world: allocate the world grids (sized by gfx_quality).
+  HeightmapData::init_grids();
   set_update_rate(20, 5);
   // Filled by the reloadable script machines: the scratch machine, stack
   // 1024, math and string libraries in its root table; fatal "Can't create
   // scratch VM" on failure.
-  // Filled by input: init_controls (the key bindings from the settings).
+  init_controls();
   // Filled by sound: start sound and load "sound/sound.nut"; listener
   // factors 1, 1, 1; "sound_volume" and "music_volume" (default 10000 each)
   // into the global sample and stream volumes.
@@ -64,17 +68,14 @@ void init_game_systems() {
   // textures and shaders, the warp shader "warpEffect.sh" and debug drawing.
   debug("game_rnd_seed=%llu;", (unsigned long long)game_rnd_seed);
   if (main_window) SDL_WarpMouseInWindow(main_window, app_device_wd() / 2, app_device_ht() / 2);
-  // Filled by the module host: load the game-object module (build folder
-  // "../compiler/", project "main.ls"; fatal "can't load gameobj.dll"), then
-  // its init_inst_render, init_common_fx, its init_new_gui and
-  // init_spells_ui, the standard GUI image state (no texture, no shader), and
-  // its init_gameobj.
-  // Filled by the game modes: with start_game_mode set, start that mode's
-  // world script; a mode that keeps saved games without -slot is fatal "No
-  // savegame slot specified for the game mode %s, use -slot N"; otherwise
-  // start_new_game(start_game_slot) and the universe mode. Without one,
-  // go_to_main_menu. Then the camera target takes the local player's
-  // position when the module created one.
+  init_gameobj_module();
+  init_inst_render();
+  // Filled by effects: init_common_fx.
+  init_new_gui();
+  init_spells_ui();
+  // Filled by the GUI runtime: the standard GUI image state (no texture, no shader).
+  init_gameobj();
+  enter_first_game_mode();
 }
 
 void close_all_systems() {
@@ -82,10 +83,11 @@ void close_all_systems() {
   if (closing) return;
   closing = true;
   debug("closing...");
+  close_gameobj_objects();
+  // Filled by the world script: close_world_script.
+  close_gameobj_module();
   // Filled as each system arrives; each step does nothing when its system
-  // never started: the module's close_game_menu and remove_all_gameobj,
-  // close_world_script, close_spells_ui, close_gameobj, close_inst_render,
-  // unloading the module, the shadow resources, close_debug_vis, the
+  // never started: the shadow resources, close_debug_vis, the
   // post-effect shaders and textures, the terrain renderer, the sky, the four
   // "dr_" shaders and four scene textures, the sound script and sound.
   debug("closed scene");

@@ -1,5 +1,6 @@
 // The module's start, step and end.
 #include "gameobj/module.h"
+#include "game/game_mode.h"
 #include "lib/check.h"
 
 namespace gameobj {
@@ -21,5 +22,8 @@ void update_gameobj(float dt) {
 }
 
 int get_world_time() { return world_time; }
+
+// The self-running showcase, and back to play.
+void set_showoff_mode(bool on) { set_game_mode(on ? showoff_mode : play_mode); }
 
 }  // namespace gameobj

@@ -26,7 +26,7 @@ void link_gui() {}
 void init_new_gui() { debug("gameobj: init_new_gui (no menu screens yet)"); }
 void open_universe_gui() {}
 void open_game_menu(GameMode* menu_mode) {}
-void open_main_menu() {}
+void open_main_menu() { debug("gameobj: open_main_menu (no menu screens yet)"); }
 void open_cheat_menu() {}
 void close_game_menu() {}
 void safely_close_game_menu() {}
@@ -113,7 +113,6 @@ void add_source_water(vec4f pos, float amount) {}
 void add_water_source(vec4f pos) {}
 void simulate_water(float dt) {}
 void on_devmode_click(vec4f cam_pos, vec4f view_dir) {}
-void set_showoff_mode(bool on) {}
 
 // Objects in world files and scripts (streams, script binding layer).
 void save_gameobjs(OutputStream& s) {}
