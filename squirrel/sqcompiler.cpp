@@ -83,6 +83,7 @@ struct FuncState {
   std::vector<Breakable> breakables;
   int freereg = 0;
   int maxstack = 1;
+  int last_target = -1;  // highest pc a jump goes to
   int traps = 0;
   int ndefaults = 0;
   bool varparams = false;
@@ -207,7 +208,9 @@ struct Compiler {
   }
   int pc() const { return (int)fs->code.size(); }
   void patch(int at, int target) {
-    if (at >= 0) fs->code[at].d = target - (at + 1);
+    if (at < 0) return;
+    fs->code[at].d = target - (at + 1);
+    if (target > fs->last_target) fs->last_target = target;
   }
   void patch_here(int at) { patch(at, pc()); }
   void patch_list(std::vector<int>& l, int target) {
@@ -352,6 +355,53 @@ struct Compiler {
         return emit(OP_JZ, r);
       }
     }
+  }
+
+  // Emits a jump taken when e is true; returns its pc or -1 when e is always false.
+  int jump_if_true(Exp& e) {
+    switch (e.k) {
+      case E_CMP: {
+        free_exp(e);
+        if (e.kr) return emit(OP_JEQK + (e.op - OP_EQ), e.r, e.r2 & 255, e.r2 >> 8);
+        return emit(OP_JEQ + (e.op - OP_EQ), e.r, e.r2);
+      }
+      case E_NULL:
+      case E_FALSE: return -1;
+      case E_TRUE: return emit(OP_JMP);
+      case E_INT: return e.i ? emit(OP_JMP) : -1;
+      case E_FLOAT: return e.f != 0 ? emit(OP_JMP) : -1;
+      case E_STR: return emit(OP_JMP);
+      default: {
+        int r = to_any(e);
+        free_exp(e);
+        return emit(OP_JNZ, r);
+      }
+    }
+  }
+
+  // Code cut out to be placed later (loop conditions and increments go after the body).
+  struct CodeSegment {
+    std::vector<SQInstruction> code;
+    std::vector<SQLineInfo> lines;
+  };
+  CodeSegment cut_code(int start) {
+    CodeSegment seg;
+    seg.code.assign(fs->code.begin() + start, fs->code.end());
+    while (!fs->lines.empty() && (int)fs->lines.back().pc >= start) {
+      seg.lines.insert(seg.lines.begin(), fs->lines.back());
+      fs->lines.pop_back();
+    }
+    for (SQLineInfo& li : seg.lines) li.pc -= (uint32_t)start;
+    fs->code.resize(start);
+    return seg;
+  }
+  void paste_code(const CodeSegment& seg) {
+    uint32_t at = (uint32_t)pc();
+    for (SQLineInfo li : seg.lines) {
+      li.pc += at;
+      if (fs->lines.empty() || fs->lines.back().line != li.line) fs->lines.push_back(li);
+    }
+    for (const SQInstruction& i : seg.code) fs->code.push_back(i);
   }
 
   // ---- scopes and variables ----
@@ -565,8 +615,10 @@ struct Compiler {
         if (lhs.r >= fs->nactive()) error("can't assign expression");
         Exp rhs = expression();
         if (op < 0) {
-          free_exp(rhs);
-          to_reg(rhs, lhs.r);
+          if (!retarget(rhs, lhs.r)) {
+            free_exp(rhs);
+            to_reg(rhs, lhs.r);
+          }
         } else {
           emit_arith(op, lhs.r, lhs.r, rhs);
         }
@@ -612,6 +664,33 @@ struct Compiler {
       default: error("can't assign expression");
     }
   }
+  // local = expression: when the value was just computed into a temporary by
+  // the last instruction, that instruction writes the local instead.
+  bool retarget(Exp& e, int dst) {
+    if (e.k != E_REG || e.r < fs->nactive() || e.r != fs->freereg - 1 || pc() == 0) return false;
+    if (fs->last_target >= pc()) return false;
+    SQInstruction& last = fs->code.back();
+    if (last.a != e.r) return false;
+    switch (last.op) {
+      case OP_LOADK: case OP_LOADINT: case OP_LOADFLOAT: case OP_LOADBOOL: case OP_LOADROOT: case OP_MOVE:
+      case OP_GETOUTER: case OP_GET: case OP_GETK: case OP_GETTHISK: case OP_ADD: case OP_SUB: case OP_MUL:
+      case OP_DIV: case OP_MOD: case OP_ADDI: case OP_ADDK: case OP_SUBK: case OP_MULK: case OP_DIVK:
+      case OP_MODK: case OP_BAND: case OP_BOR: case OP_BXOR: case OP_SHL: case OP_SHR: case OP_USHR:
+      case OP_NEG: case OP_NOT: case OP_BNOT: case OP_EQ: case OP_NE: case OP_LT: case OP_LE: case OP_GT:
+      case OP_GE: case OP_CMP3: case OP_CALL: case OP_CLOSURE: case OP_DELETE: case OP_TYPEOF:
+      case OP_CLONE: case OP_INSTANCEOF: case OP_IN:
+        break;
+      case OP_LOADNULL:
+        if (last.b != 1) return false;
+        break;
+      default: return false;
+    }
+    last.a = (uint8_t)dst;
+    free_reg(e.r);
+    e.r = dst;
+    return true;
+  }
+
   void emit_store(const Exp& lhs, int r) {
     if (lhs.k == E_FIELD)
       emit(OP_SET, lhs.r, lhs.r2, r);
@@ -1666,18 +1745,26 @@ struct Compiler {
     }
   }
 
+  // Loops test their condition at the bottom: entry jumps to the test, which
+  // jumps back to the body while the condition holds.
   void while_statement() {
     next();
-    int start = pc();
+    int entry = emit(OP_JMP);
+    int cond_start = pc();
     Exp c = condition();
-    int jf = jump_if_false(c);
+    CodeSegment cond = cut_code(cond_start);
     set_freereg(fs->nactive());
+    int body = pc();
     begin_loop(false);
     scoped_statement();
-    emit_jump_back(start);
-    patch_here(jf);
-    end_loop(start, pc());
+    int cont = pc();
+    patch(entry, cont);
+    paste_code(cond);
+    patch(jump_if_true(c), body);
+    set_freereg(fs->nactive());
+    end_loop(cont, pc());
   }
+
   void emit_jump_back(int target) {
     int j = emit(OP_JMP);
     patch(j, target);
@@ -1691,10 +1778,8 @@ struct Compiler {
     expect(TK_WHILE);
     int cont = pc();
     Exp c = condition();
-    int jf = jump_if_false(c);
+    patch(jump_if_true(c), start);
     set_freereg(fs->nactive());
-    emit_jump_back(start);
-    patch_here(jf);
     end_loop(cont, pc());
   }
 
@@ -1710,18 +1795,18 @@ struct Compiler {
       set_freereg(fs->nactive());
     }
     expect(';');
-    int start = pc();
-    int jf = -1;
-    if (tok() != ';') {
-      Exp c = comma_expression();
-      jf = jump_if_false(c);
-      set_freereg(fs->nactive());
-    }
+    int entry = emit(OP_JMP);
+    int cond_start = pc();
+    bool has_cond = tok() != ';';
+    Exp c;
+    if (has_cond) c = comma_expression();
+    CodeSegment cond = cut_code(cond_start);
+    set_freereg(fs->nactive());
     expect(';');
-    // The increment is parsed now but placed after the body.
     int incr_start = pc();
     if (tok() != ')') {
       Exp e = comma_expression();
+      // a lone postfix ++/-- needs no copy of the old value
       if (e.movepc >= 0 && e.movepc == pc() - 2) {
         fs->code.erase(fs->code.begin() + e.movepc);
         for (SQLineInfo& li : fs->lines)
@@ -1732,24 +1817,19 @@ struct Compiler {
       set_freereg(fs->nactive());
     }
     expect(')');
-    std::vector<SQInstruction> incr(fs->code.begin() + incr_start, fs->code.end());
-    std::vector<SQLineInfo> incr_lines;
-    while (!fs->lines.empty() && (int)fs->lines.back().pc >= incr_start) {
-      incr_lines.insert(incr_lines.begin(), fs->lines.back());
-      fs->lines.pop_back();
-    }
-    fs->code.resize(incr_start);
+    CodeSegment incr = cut_code(incr_start);
+    int body = pc();
     begin_loop(false);
     scoped_statement();
     int cont = pc();
-    int shift = cont - incr_start;
-    for (SQLineInfo li : incr_lines) {
-      li.pc += shift;
-      if (fs->lines.empty() || fs->lines.back().line != li.line) fs->lines.push_back(li);
-    }
-    for (const SQInstruction& i : incr) fs->code.push_back(i);
-    emit_jump_back(start);
-    patch_here(jf);
+    paste_code(incr);
+    patch(entry, pc());
+    paste_code(cond);
+    if (has_cond)
+      patch(jump_if_true(c), body);
+    else
+      patch(emit(OP_JMP), body);
+    set_freereg(fs->nactive());
     end_loop(cont, pc());
     close_scope();
   }

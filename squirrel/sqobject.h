@@ -278,7 +278,10 @@ void array_reserve(SQArray* a, uint32_t n);
 bool array_insert(SQArray* a, uint32_t pos, const SQObject& v);
 bool array_remove(SQArray* a, uint32_t pos);
 SQArray* array_clone(SQArray* a);
-constexpr uint32_t SQ_MAX_ARRAY = 1u << 24;
+// Limits that turn runaway growth into script errors instead of exhausting memory.
+constexpr uint32_t SQ_MAX_ARRAY = 1u << 24;   // elements of an array
+constexpr uint32_t SQ_MAX_TABLE = 1u << 24;   // slots of a table
+constexpr int64_t SQ_MAX_STRING = 1 << 26;    // bytes of a string built by a script
 
 // ---- functions ----
 struct SQInstruction {

@@ -35,6 +35,8 @@
   X(JNZ)           /* if a: ip += d */                                                 \
   X(JNEQ) X(JNNE) X(JNLT) X(JNLE) X(JNGT) X(JNGE) /* if !(a op b): ip += d */          \
   X(JNEQK) X(JNNEK) X(JNLTK) X(JNLEK) X(JNGTK) X(JNGEK) /* the same against literal b|c<<8 */ \
+  X(JEQ) X(JNE) X(JLT) X(JLE) X(JGT) X(JGE) /* if a op b: ip += d */                   \
+  X(JEQK) X(JNEK) X(JLTK) X(JLEK) X(JGTK) X(JGEK) /* the same against literal b|c<<8 */ \
   X(CALL)          /* a = call b with c arguments (this included); a == 255: none */   \
   X(TAILCALL)      /* return call b with c arguments */                                \
   X(PREPCALL)      /* a+1 = b; a = b[c] */                                             \

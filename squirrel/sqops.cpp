@@ -158,7 +158,7 @@ static bool str_cat(SQVM* v, const SQObject& a, const SQObject& b, SQObject& out
   if (!vm_tostring(v, a, sa.o) || !vm_tostring(v, b, sb.o)) return false;
   SQString* x = sa.o._unVal.pString;
   SQString* y = sb.o._unVal.pString;
-  if ((int64_t)x->len + y->len > 0x7FFFFFF0) return vm_raise(v, "string too long");
+  if ((int64_t)x->len + y->len > SQ_MAX_STRING) return vm_raise(v, "string too long");
   obj_set(out, mk_str(str_concat(v->ss, x->val, x->len, y->val, y->len)));
   return true;
 }
@@ -461,6 +461,7 @@ bool vm_newslot(SQVM* v, const SQObject& self, const SQObject& key, const SQObje
         }
       }
       if (key._type == OT_FLOAT && std::isnan(key._unVal.fFloat)) return vm_raise(v, "NaN cannot be used as index");
+      if (t->count >= SQ_MAX_TABLE && !table_find(t, key)) return vm_raise(v, "table too big");
       table_set(t, key, val);
       return true;
     }

@@ -177,6 +177,10 @@ struct Reader {
           ok = reg(i.a) && reg(i.b) && lit(i.d);
           break;
         case OP_CONCAT: ok = i.b >= 1 && i.b <= 100 && (uint32_t)i.a + i.b <= ss; break;
+        case OP_JEQ: case OP_JNE: case OP_JLT: case OP_JLE: case OP_JGT: case OP_JGE:
+          ok = reg(i.a) && reg(i.b) && jump(pc, i.d);
+          break;
+        case OP_JEQK: case OP_JNEK: case OP_JLTK: case OP_JLEK: case OP_JGTK: case OP_JGEK:
         case OP_JNEQK: case OP_JNNEK: case OP_JNLTK: case OP_JNLEK: case OP_JNGTK: case OP_JNGEK:
           ok = reg(i.a) && lit(i.b | (i.c << 8)) && jump(pc, i.d);
           break;

@@ -604,7 +604,7 @@ static bool concat_registers(SQVM* v, int32_t first, int n) {
       total += snprintf(numbuf[j], sizeof numbuf[j], "%g", (double)o._unVal.fFloat);
     }
   }
-  if (total > 0x7FFFFFF0) return vm_raise(v, "string too long");
+  if (total > SQ_MAX_STRING) return vm_raise(v, "string too long");
   SQString* r = str_alloc(v->ss, (SQInteger)total);
   char* p = r->val;
   for (int j = 0; j < n; j++) {
@@ -665,7 +665,7 @@ __attribute__((always_inline)) static inline SQObject* lookup_str(SQSharedState*
     default: return nullptr;
   }
 }
-#define CUR_INS ((SQInstruction*)(ip - 1))
+#define CUR_INS ((SQInstruction*)pi)
 
 // ---- the instruction loop ----
 // Runs until the frame at index 'root' returns (true, result in v->retval),
@@ -690,7 +690,7 @@ static bool execute(SQVM* v, int32_t root, bool throw_first = false) {
   const SQInstruction* ip;
   SQObject* K;
   SQObject* base;
-  SQInstruction i;
+  const SQInstruction* pi;  // the instruction being executed
 
 #define LOAD_FRAME()                                \
   do {                                              \
@@ -704,12 +704,12 @@ static bool execute(SQVM* v, int32_t root, bool throw_first = false) {
 #define SAVE() (ci->ip = ip)
 #define DISPATCH()            \
   do {                        \
-    i = *ip++;                \
-    goto* dt[i.op];           \
+    pi = ip++;                \
+    goto* dt[pi->op];         \
   } while (0)
-#define RA (base[i.a])
-#define RB (base[i.b])
-#define RC (base[i.c])
+#define RA (base[pi->a])
+#define RB (base[pi->b])
+#define RC (base[pi->c])
 #define THROW() goto exception
 
   LOAD_FRAME();
@@ -717,22 +717,22 @@ static bool execute(SQVM* v, int32_t root, bool throw_first = false) {
   DISPATCH();
 
 L_LOADNULL:
-  for (int j = 0; j < i.b; j++) obj_setnull(base[i.a + j]);
+  for (int j = 0; j < pi->b; j++) obj_setnull(base[pi->a + j]);
   DISPATCH();
 L_LOADK:
-  obj_set(RA, K[i.d]);
+  obj_set(RA, K[pi->d]);
   DISPATCH();
 L_LOADINT:
-  obj_setint(RA, i.d);
+  obj_setint(RA, pi->d);
   DISPATCH();
 L_LOADFLOAT: {
   SQFloat f;
-  memcpy(&f, &i.d, 4);
+  memcpy(&f, &pi->d, 4);
   obj_setfloat(RA, f);
   DISPATCH();
 }
 L_LOADBOOL:
-  obj_setbool(RA, i.b != 0);
+  obj_setbool(RA, pi->b != 0);
   DISPATCH();
 L_LOADROOT:
   obj_set(RA, v->roottable);
@@ -741,10 +741,10 @@ L_MOVE:
   obj_set(RA, RB);
   DISPATCH();
 L_GETOUTER:
-  obj_set(RA, *cl->outers[i.b]->valptr);
+  obj_set(RA, *cl->outers[pi->b]->valptr);
   DISPATCH();
 L_SETOUTER:
-  obj_set(*cl->outers[i.a]->valptr, RB);
+  obj_set(*cl->outers[pi->a]->valptr, RB);
   DISPATCH();
 
 L_GET: {
@@ -782,7 +782,7 @@ L_GET: {
 }
 L_GETK: {
   const SQObject& obj = RB;
-  const SQObject& key = K[i.d];
+  const SQObject& key = K[pi->d];
   if (key._type == OT_STRING && (obj._type == OT_TABLE || obj._type == OT_INSTANCE)) {
     if (SQObject* slot = lookup_str(ss, obj, key._unVal.pString, &CUR_INS->c, nullptr)) {
       obj_set(RA, realval(*slot));
@@ -811,7 +811,7 @@ L_GETK: {
 }
 L_GETTHISK: {
   const SQObject& obj = base[0];
-  const SQObject& key = K[i.d];
+  const SQObject& key = K[pi->d];
   if (key._type == OT_STRING && (obj._type == OT_TABLE || obj._type == OT_INSTANCE)) {
     if (SQObject* slot = lookup_str(ss, obj, key._unVal.pString, &CUR_INS->b, &CUR_INS->c)) {
       obj_set(RA, realval(*slot));
@@ -856,7 +856,7 @@ L_SET: {
 }
 L_SETK: {
   const SQObject& obj = RA;
-  const SQObject& key = K[i.d];
+  const SQObject& key = K[pi->d];
   if (key._type == OT_STRING) {
     if (obj._type == OT_TABLE) {
       if (SQObject* slot = findstr_cached(obj._unVal.pTable, key._unVal.pString, &CUR_INS->b, nullptr)) {
@@ -882,7 +882,7 @@ L_SETK: {
 }
 L_SETTHISK: {
   const SQObject& obj = base[0];
-  const SQObject& key = K[i.d];
+  const SQObject& key = K[pi->d];
   if (key._type == OT_STRING) {
     if (obj._type == OT_TABLE) {
       if (SQObject* slot = findstr_cached(obj._unVal.pTable, key._unVal.pString, &CUR_INS->a, &CUR_INS->b)) {
@@ -908,7 +908,7 @@ L_SETTHISK: {
 }
 L_NEWSLOT: {
   const SQObject& obj = RA;
-  if (obj._type == OT_TABLE && !obj._unVal.pTable->delegate && RB._type != OT_NULL &&
+  if (obj._type == OT_TABLE && !obj._unVal.pTable->delegate && obj._unVal.pTable->count < SQ_MAX_TABLE && RB._type != OT_NULL &&
       !(RB._type == OT_FLOAT && std::isnan(RB._unVal.fFloat))) {
     table_set(obj._unVal.pTable, RB, RC);
     DISPATCH();
@@ -925,8 +925,8 @@ L_NEWSLOTA: {
   SAVE();
   {
     SQRef o(RA), k(RB), val(RC), attrs;
-    if (i.d & 2) attrs.set(base[i.c + 1]);
-    if (!vm_newmember(v, o.o, k.o, val.o, attrs.o, (i.d & 1) != 0, false)) THROW();
+    if (pi->d & 2) attrs.set(base[pi->c + 1]);
+    if (!vm_newmember(v, o.o, k.o, val.o, attrs.o, (pi->d & 1) != 0, false)) THROW();
     LOAD_FRAME();
   }
   DISPATCH();
@@ -974,7 +974,7 @@ L_DIV:
 L_MOD: {
   const SQObject& x = RB;
   const SQObject& y = RC;
-  bool div = i.op == OP_DIV;
+  bool div = pi->op == OP_DIV;
   if ((x._type & SQOBJECT_NUMERIC) && (y._type & SQOBJECT_NUMERIC) &&
       !(x._type == OT_INTEGER && y._type == OT_INTEGER && (y._unVal.nInteger == 0 || y._unVal.nInteger == -1))) {
     if (x._type == OT_INTEGER && y._type == OT_INTEGER) {
@@ -998,17 +998,17 @@ L_MOD: {
 L_ADDI: {
   const SQObject& x = RB;
   if (x._type == OT_INTEGER) {
-    obj_setint(RA, (SQInteger)((uint32_t)x._unVal.nInteger + (uint32_t)i.d));
+    obj_setint(RA, (SQInteger)((uint32_t)x._unVal.nInteger + (uint32_t)pi->d));
     DISPATCH();
   }
   if (x._type == OT_FLOAT) {
-    obj_setfloat(RA, x._unVal.fFloat + (SQFloat)i.d);
+    obj_setfloat(RA, x._unVal.fFloat + (SQFloat)pi->d);
     DISPATCH();
   }
   SAVE();
   {
     SQRef a(x), res;
-    if (!vm_arith(v, '+', a.o, mk_int(i.d), res.o)) THROW();
+    if (!vm_arith(v, '+', a.o, mk_int(pi->d), res.o)) THROW();
     LOAD_FRAME();
     obj_set(RA, res.o);
   }
@@ -1018,7 +1018,7 @@ L_ADDI: {
 #define ARITHK(name, opch, iexpr, fexpr)                                            \
   L_##name : {                                                                      \
     const SQObject& x = RB;                                                         \
-    const SQObject& y = K[i.d];                                                     \
+    const SQObject& y = K[pi->d];                                                     \
     if (x._type == OT_INTEGER && y._type == OT_INTEGER) {                           \
       uint32_t a = (uint32_t)x._unVal.nInteger, b = (uint32_t)y._unVal.nInteger;     \
       obj_setint(RA, (SQInteger)(iexpr));                                           \
@@ -1046,8 +1046,8 @@ L_ADDI: {
 L_DIVK:
 L_MODK: {
   const SQObject& x = RB;
-  const SQObject& y = K[i.d];
-  bool div = i.op == OP_DIVK;
+  const SQObject& y = K[pi->d];
+  bool div = pi->op == OP_DIVK;
   if ((x._type & SQOBJECT_NUMERIC) && (y._type & SQOBJECT_NUMERIC) &&
       !(x._type == OT_INTEGER && y._type == OT_INTEGER && (y._unVal.nInteger == 0 || y._unVal.nInteger == -1))) {
     if (x._type == OT_INTEGER && y._type == OT_INTEGER) {
@@ -1070,7 +1070,7 @@ L_MODK: {
 }
 L_CONCAT: {
   SAVE();
-  if (!concat_registers(v, ci->base + i.a, i.b)) THROW();
+  if (!concat_registers(v, ci->base + pi->a, pi->b)) THROW();
   LOAD_FRAME();
   DISPATCH();
 }
@@ -1193,19 +1193,19 @@ L_CMP3: {
 }
 
 L_JMP:
-  ip += i.d;
+  ip += pi->d;
   DISPATCH();
 L_JZ:
-  if (!obj_truthy(RA)) ip += i.d;
+  if (!obj_truthy(RA)) ip += pi->d;
   DISPATCH();
 L_JNZ:
-  if (obj_truthy(RA)) ip += i.d;
+  if (obj_truthy(RA)) ip += pi->d;
   DISPATCH();
 L_JNEQ:
-  if (!vm_equal(RA, RB)) ip += i.d;
+  if (!vm_equal(RA, RB)) ip += pi->d;
   DISPATCH();
 L_JNNE:
-  if (vm_equal(RA, RB)) ip += i.d;
+  if (vm_equal(RA, RB)) ip += pi->d;
   DISPATCH();
 
 #define CJUMP(name, cmpop)                                                        \
@@ -1227,7 +1227,7 @@ L_JNNE:
       LOAD_FRAME();                                                               \
       r = c cmpop 0;                                                              \
     }                                                                             \
-    if (!r) ip += i.d;                                                            \
+    if (!r) ip += pi->d;                                                            \
     DISPATCH();                                                                   \
   }
   CJUMP(JNLT, <)
@@ -1237,15 +1237,15 @@ L_JNNE:
 #undef CJUMP
 
 L_JNEQK:
-  if (!vm_equal(RA, K[i.b | (i.c << 8)])) ip += i.d;
+  if (!vm_equal(RA, K[pi->b | (pi->c << 8)])) ip += pi->d;
   DISPATCH();
 L_JNNEK:
-  if (vm_equal(RA, K[i.b | (i.c << 8)])) ip += i.d;
+  if (vm_equal(RA, K[pi->b | (pi->c << 8)])) ip += pi->d;
   DISPATCH();
 #define CJUMPK(name, cmpop)                                                       \
   L_##name : {                                                                    \
     const SQObject& x = RA;                                                       \
-    const SQObject& y = K[i.b | (i.c << 8)];                                      \
+    const SQObject& y = K[pi->b | (pi->c << 8)];                                      \
     bool r;                                                                       \
     if (x._type == OT_INTEGER && y._type == OT_INTEGER) {                         \
       r = x._unVal.nInteger cmpop y._unVal.nInteger;                              \
@@ -1261,7 +1261,7 @@ L_JNNEK:
       LOAD_FRAME();                                                               \
       r = c cmpop 0;                                                              \
     }                                                                             \
-    if (!r) ip += i.d;                                                            \
+    if (!r) ip += pi->d;                                                            \
     DISPATCH();                                                                   \
   }
   CJUMPK(JNLTK, <)
@@ -1270,10 +1270,54 @@ L_JNNEK:
   CJUMPK(JNGEK, >=)
 #undef CJUMPK
 
+L_JEQ:
+  if (vm_equal(RA, RB)) ip += pi->d;
+  DISPATCH();
+L_JNE:
+  if (!vm_equal(RA, RB)) ip += pi->d;
+  DISPATCH();
+L_JEQK:
+  if (vm_equal(RA, K[pi->b | (pi->c << 8)])) ip += pi->d;
+  DISPATCH();
+L_JNEK:
+  if (!vm_equal(RA, K[pi->b | (pi->c << 8)])) ip += pi->d;
+  DISPATCH();
+#define CJUMPT(name, cmpop, second)                                               \
+  L_##name : {                                                                    \
+    const SQObject& x = RA;                                                       \
+    const SQObject& y = second;                                                   \
+    bool r;                                                                       \
+    if (x._type == OT_INTEGER && y._type == OT_INTEGER) {                         \
+      r = x._unVal.nInteger cmpop y._unVal.nInteger;                              \
+    } else if ((x._type & SQOBJECT_NUMERIC) && (y._type & SQOBJECT_NUMERIC)) {    \
+      r = tofloat(x) cmpop tofloat(y);                                            \
+    } else {                                                                      \
+      SAVE();                                                                     \
+      int c;                                                                      \
+      {                                                                           \
+        SQRef a(x), b(y);                                                         \
+        if (!vm_compare(v, a.o, b.o, c)) THROW();                                 \
+      }                                                                           \
+      LOAD_FRAME();                                                               \
+      r = c cmpop 0;                                                              \
+    }                                                                             \
+    if (r) ip += pi->d;                                                             \
+    DISPATCH();                                                                   \
+  }
+  CJUMPT(JLT, <, RB)
+  CJUMPT(JLE, <=, RB)
+  CJUMPT(JGT, >, RB)
+  CJUMPT(JGE, >=, RB)
+  CJUMPT(JLTK, <, K[pi->b | (pi->c << 8)])
+  CJUMPT(JLEK, <=, K[pi->b | (pi->c << 8)])
+  CJUMPT(JGTK, >, K[pi->b | (pi->c << 8)])
+  CJUMPT(JGEK, >=, K[pi->b | (pi->c << 8)])
+#undef CJUMPT
+
 L_CALL: {
   const SQObject& fn = RB;
-  int32_t fidx = ci->base + i.b;
-  int32_t target = i.a == SQ_NO_REG ? -1 : ci->base + i.a;
+  int32_t fidx = ci->base + pi->b;
+  int32_t target = pi->a == SQ_NO_REG ? -1 : ci->base + pi->a;
   SAVE();
   if (fn._type == OT_CLOSURE) {
     // the common case: a script function taking exactly these arguments
@@ -1281,7 +1325,7 @@ L_CALL: {
     SQFunctionProto* p = ncl->proto;
     int32_t newbase = fidx + 1;
     int32_t newtop = newbase + (int32_t)p->stacksize;
-    if (i.c == p->fastargs && ncl->env._type == OT_NULL && newtop < v->stacksize && !v->hooked) {
+    if (pi->c == p->fastargs && ncl->env._type == OT_NULL && newtop < v->stacksize && !v->hooked) {
       if (v->ncalls == v->callcap) grow_calls(v);
       SQCallInfo* nci = &v->calls[v->ncalls++];
       nci->closure = ncl;
@@ -1303,7 +1347,7 @@ L_CALL: {
       DISPATCH();
     }
   }
-  CallResult r = precall(v, fidx, i.c, target, 0);
+  CallResult r = precall(v, fidx, pi->c, target, 0);
   if (r == CALL_FRAME) {
     LOAD_FRAME();
     DISPATCH();
@@ -1332,13 +1376,13 @@ L_TAILCALL: {
   if (fn._type == OT_CLOSURE && !fn._unVal.pClosure->proto->generator &&
       !(ci->flags & (CI_CONSTRUCTOR | CI_GENERATOR | CI_ROOT)) && !v->hooked) {
     SQClosure* ncl = fn._unVal.pClosure;
-    int32_t nargs = i.c;
+    int32_t nargs = pi->c;
     int32_t fbase = ci->base;
     SAVE();
     if (v->openouters && v->openouters->stackidx >= fbase) close_outers(v, fbase);
     SQObject newfn = fn;
     obj_addref(newfn);
-    for (int32_t j = 0; j < nargs; j++) obj_set(base[j], base[i.b + 1 + j]);
+    for (int32_t j = 0; j < nargs; j++) obj_set(base[j], base[pi->b + 1 + j]);
     clear_slots(v, fbase + nargs, ci->top);
     obj_assign_owned(base[-1], newfn);  // keeps the new function alive
     v->ntraps = ci->ntraps;
@@ -1358,13 +1402,13 @@ L_TAILCALL: {
   goto L_CALL;
 }
 L_PREPCALLK: {
-  const SQObject& key = K[i.d];
+  const SQObject& key = K[pi->d];
   SQObject obj = RB;
   if (key._type == OT_STRING) {
     SQObject* slot = lookup_str(ss, obj, key._unVal.pString, &CUR_INS->c, nullptr);
     if (slot) {
       SQObject fn = realval(*slot);
-      obj_set(base[i.a + 1], obj);
+      obj_set(base[pi->a + 1], obj);
       obj_set(RA, fn);
       DISPATCH();
     }
@@ -1374,19 +1418,19 @@ L_PREPCALLK: {
     SQRef o(obj), res;
     if (!vm_get(v, o.o, key, res.o, 0)) THROW();
     LOAD_FRAME();
-    obj_set(base[i.a + 1], o.o);
+    obj_set(base[pi->a + 1], o.o);
     obj_set(RA, res.o);
   }
   DISPATCH();
 }
 L_PREPCALLTHISK: {
-  const SQObject& key = K[i.d];
+  const SQObject& key = K[pi->d];
   SQObject obj = base[0];
   if (key._type == OT_STRING) {
     SQObject* slot = lookup_str(ss, obj, key._unVal.pString, &CUR_INS->b, &CUR_INS->c);
     if (slot) {
       SQObject fn = realval(*slot);
-      obj_set(base[i.a + 1], obj);
+      obj_set(base[pi->a + 1], obj);
       obj_set(RA, fn);
       DISPATCH();
     }
@@ -1396,7 +1440,7 @@ L_PREPCALLTHISK: {
     SQRef o(obj), res;
     if (!vm_get(v, o.o, key, res.o, GET_ROOT)) THROW();
     LOAD_FRAME();
-    obj_set(base[i.a + 1], o.o);
+    obj_set(base[pi->a + 1], o.o);
     obj_set(RA, res.o);
   }
   DISPATCH();
@@ -1407,7 +1451,7 @@ L_PREPCALL: {
   SQObject* slot = key._type == OT_STRING ? lookup_str(ss, obj, key._unVal.pString, &nohint, nullptr) : nullptr;
   if (slot) {
     SQObject fn = realval(*slot);
-    obj_set(base[i.a + 1], obj);
+    obj_set(base[pi->a + 1], obj);
     obj_set(RA, fn);
     DISPATCH();
   }
@@ -1416,7 +1460,7 @@ L_PREPCALL: {
     SQRef o(obj), k(key), res;
     if (!vm_get(v, o.o, k.o, res.o, 0)) THROW();
     LOAD_FRAME();
-    obj_set(base[i.a + 1], o.o);
+    obj_set(base[pi->a + 1], o.o);
     obj_set(RA, res.o);
   }
   DISPATCH();
@@ -1428,7 +1472,7 @@ L_RETURN: {
     int32_t fbase = ci->base;
     if (v->openouters && v->openouters->stackidx >= fbase) close_outers(v, fbase);
     SQObject res = mk_null();
-    if (i.b) {
+    if (pi->b) {
       res = RA;  // the reference moves out of the register
       RA = mk_null();
     }
@@ -1448,7 +1492,7 @@ L_RETURN: {
       obj_release(res);
     DISPATCH();
   }
-  SQObject res = i.b ? RA : mk_null();
+  SQObject res = pi->b ? RA : mk_null();
   uint8_t flags = ci->flags;
   if (flags & CI_CONSTRUCTOR) res = base[0];
   obj_addref(res);
@@ -1486,11 +1530,11 @@ L_RETURN: {
 }
 
 L_NEWTABLE:
-  obj_set(RA, mk_obj(OT_TABLE, table_new(ss, (uint32_t)i.d)));
+  obj_set(RA, mk_obj(OT_TABLE, table_new(ss, (uint32_t)pi->d)));
   DISPATCH();
 L_NEWARRAY: {
   SQArray* a = array_new(ss, 0);
-  if (i.d > 0) array_reserve(a, (uint32_t)i.d);
+  if (pi->d > 0) array_reserve(a, (uint32_t)pi->d);
   obj_set(RA, mk_obj(OT_ARRAY, a));
   DISPATCH();
 }
@@ -1498,7 +1542,7 @@ L_APPEND:
   array_push(RA._unVal.pArray, RB);
   DISPATCH();
 L_CLOSURE: {
-  SQFunctionProto* p = cl->proto->functions[i.d];
+  SQFunctionProto* p = cl->proto->functions[pi->d];
   SQClosure* nc = closure_new(ss, p);
   SQObject o = mk_obj(OT_CLOSURE, nc);
   obj_addref(o);
@@ -1508,13 +1552,13 @@ L_CLOSURE: {
     rc_addref(u);
     nc->outers[j] = u;
   }
-  for (uint32_t j = 0; j < p->ndefaults; j++) obj_set(nc->defaults[j], base[i.b + j]);
+  for (uint32_t j = 0; j < p->ndefaults; j++) obj_set(nc->defaults[j], base[pi->b + j]);
   obj_assign_owned(RA, o);
   DISPATCH();
 }
 L_CLASS: {
   SQClass* basecls = nullptr;
-  if (i.b != SQ_NO_REG) {
+  if (pi->b != SQ_NO_REG) {
     if (RB._type != OT_CLASS) {
       SAVE();
       vm_raise(v, "trying to inherit from a %s", type_name(RB._type));
@@ -1524,7 +1568,7 @@ L_CLASS: {
   }
   {
     SQRef attrs;
-    if (i.c != SQ_NO_REG) attrs.set(RC);
+    if (pi->c != SQ_NO_REG) attrs.set(RC);
     SQRef cls(mk_obj(OT_CLASS, class_new(ss, basecls)));
     obj_set(cls.o._unVal.pClass->attributes, attrs.o);
     if (basecls && basecls->metamethods[MT_INHERITED]._type != OT_NULL) {
@@ -1546,21 +1590,21 @@ L_PREFOREACH: {
     vm_raise(v, "cannot iterate %s", type_name(t));
     THROW();
   }
-  obj_setnull(base[i.a + 1]);
+  obj_setnull(base[pi->a + 1]);
   DISPATCH();
 }
 L_FOREACH: {
   SQObject& c = RA;
-  SQObject& iter = base[i.a + 1];
+  SQObject& iter = base[pi->a + 1];
   if (c._type == OT_ARRAY) {
     SQArray* a = c._unVal.pArray;
     int32_t idx = iter._type == OT_INTEGER ? iter._unVal.nInteger : 0;
     if ((uint32_t)idx >= a->size) {
-      ip += i.d;
+      ip += pi->d;
       DISPATCH();
     }
-    obj_setint(base[i.a + 2], idx);
-    obj_set(base[i.a + 3], realval(a->vals[idx]));
+    obj_setint(base[pi->a + 2], idx);
+    obj_set(base[pi->a + 3], realval(a->vals[idx]));
     obj_setint(iter, idx + 1);
     DISPATCH();
   }
@@ -1569,11 +1613,11 @@ L_FOREACH: {
     int32_t pos = iter._type == OT_INTEGER ? iter._unVal.nInteger : 0;
     int32_t n = table_next(c._unVal.pTable, pos, &k, &val);
     if (n < 0) {
-      ip += i.d;
+      ip += pi->d;
       DISPATCH();
     }
-    obj_set(base[i.a + 2], k);
-    obj_set(base[i.a + 3], val);
+    obj_set(base[pi->a + 2], k);
+    obj_set(base[pi->a + 3], val);
     obj_setint(iter, n + 1);
     DISPATCH();
   }
@@ -1581,13 +1625,13 @@ L_FOREACH: {
   if (c._type == OT_GENERATOR) {
     SQGenerator* g = c._unVal.pGenerator;
     if (g->state == SQGenerator::DEAD) {
-      ip += i.d;
+      ip += pi->d;
       DISPATCH();
     }
     int32_t count = iter._type == OT_INTEGER ? iter._unVal.nInteger : 0;
-    obj_setint(base[i.a + 2], count);
+    obj_setint(base[pi->a + 2], count);
     obj_setint(iter, count + 1);
-    if (!resume_generator(v, g, ci->top, ci->base + i.a + 3, CI_FOREACH)) THROW();
+    if (!resume_generator(v, g, ci->top, ci->base + pi->a + 3, CI_FOREACH)) THROW();
     LOAD_FRAME();
     DISPATCH();
   }
@@ -1597,11 +1641,11 @@ L_FOREACH: {
     if (!vm_next(v, cont.o, it.o, key.o, val.o, nextit.o, done)) THROW();
     LOAD_FRAME();
     if (done) {
-      ip += i.d;
+      ip += pi->d;
     } else {
-      obj_set(base[i.a + 2], key.o);
-      obj_set(base[i.a + 3], val.o);
-      obj_set(base[i.a + 1], nextit.o);
+      obj_set(base[pi->a + 2], key.o);
+      obj_set(base[pi->a + 3], val.o);
+      obj_set(base[pi->a + 1], nextit.o);
     }
   }
   DISPATCH();
@@ -1614,7 +1658,7 @@ L_CLONE: {
   SAVE();
   {
     SQRef o(RB), res;
-    if (!(i.op == OP_TYPEOF ? vm_typeof(v, o.o, res.o) : vm_clone(v, o.o, res.o))) THROW();
+    if (!(pi->op == OP_TYPEOF ? vm_typeof(v, o.o, res.o) : vm_clone(v, o.o, res.o))) THROW();
     LOAD_FRAME();
     obj_set(RA, res.o);
   }
@@ -1626,7 +1670,7 @@ L_RESUME: {
     vm_raise(v, "trying to resume a '%s',only genenerator can be resumed", type_name(RB._type));
     THROW();
   }
-  if (!resume_generator(v, RB._unVal.pGenerator, ci->top, ci->base + i.a, 0)) THROW();
+  if (!resume_generator(v, RB._unVal.pGenerator, ci->top, ci->base + pi->a, 0)) THROW();
   LOAD_FRAME();
   DISPATCH();
 }
@@ -1651,7 +1695,7 @@ L_YIELD: {
     THROW();
   }
   SQGenerator* g = ci->generator;
-  SQObject res = i.b ? RA : mk_null();
+  SQObject res = pi->b ? RA : mk_null();
   obj_addref(res);
   int32_t fbase = ci->base;
   uint32_t n = cl->proto->stacksize;
@@ -1698,16 +1742,16 @@ L_THROW:
 L_PUSHTRAP: {
   SQExceptionTrap t;
   t.ncalls = v->ncalls;
-  t.catchreg = ci->base + i.a;
-  t.catch_ip = ip + i.d;
+  t.catchreg = ci->base + pi->a;
+  t.catch_ip = ip + pi->d;
   push_trap(v, t);
   DISPATCH();
 }
 L_POPTRAP:
-  v->ntraps = v->ntraps - i.b < ci->ntraps ? ci->ntraps : v->ntraps - i.b;
+  v->ntraps = v->ntraps - pi->b < ci->ntraps ? ci->ntraps : v->ntraps - pi->b;
   DISPATCH();
 L_CLOSE:
-  if (v->openouters && v->openouters->stackidx >= ci->base + i.a) close_outers(v, ci->base + i.a);
+  if (v->openouters && v->openouters->stackidx >= ci->base + pi->a) close_outers(v, ci->base + pi->a);
   DISPATCH();
 L_GETBASE:
   if (cl->base)
@@ -1730,7 +1774,7 @@ L_HOOK: {
       LOAD_FRAME();
     }
   }
-  goto* dispatch[i.op];
+  goto* dispatch[pi->op];
 }
 
 exception : {

@@ -352,6 +352,43 @@ TEST(SquirrelApi, CompileErrorReportsLineAndColumn) {
   EXPECT_EQ(vm.global_int("fromreader"), 5);
 }
 
+// ---- debug hooks ----
+std::vector<std::string> g_events;
+int g_event_budget = -1;
+void record_event(HSQUIRRELVM v, SQInteger type, const SQChar* src, SQInteger line, const SQChar* fn) {
+  g_events.push_back(std::string(1, (char)type) + ":" + fn + ":" + std::to_string(line));
+  if (g_event_budget >= 0 && --g_event_budget < 0) sq_throwerror(v, "budget spent");
+}
+
+TEST(SquirrelApi, NativeDebugHookSeesCallsReturnsAndLines) {
+  Vm vm;
+  sq_enabledebuginfo(vm.v, SQTrue);
+  sq_setnativedebughook(vm.v, record_event);
+  g_events.clear();
+  g_event_budget = -1;
+  EXPECT_EQ(vm.run("function f(x) {\n  local y = x + 1;\n  return y;\n}\nf(1);\n"), "");
+  auto has = [](const std::string& e) {
+    for (auto& x : g_events)
+      if (x == e) return true;
+    return false;
+  };
+  EXPECT_TRUE(has("c:f:2"));
+  EXPECT_TRUE(has("l:f:2"));
+  EXPECT_TRUE(has("l:f:3"));
+  EXPECT_TRUE(has("r:f:3"));
+  EXPECT_TRUE(has("l:main:5"));
+  // a hook that raises an error stops a runaway script, which can catch it
+  g_event_budget = 100;
+  EXPECT_EQ(vm.run("local n = 0; while (true) { n++; }"), "budget spent");
+  g_event_budget = 100;
+  EXPECT_EQ(vm.run("try { while (true) {} } catch (e) { ::stopped <- 1; }"), "");
+  EXPECT_EQ(vm.global_int("stopped"), 1);
+  sq_setnativedebughook(vm.v, nullptr);
+  g_events.clear();
+  EXPECT_EQ(vm.run("local a = 1;"), "");
+  EXPECT_TRUE(g_events.empty());
+}
+
 // ---- native functions ----
 SQInteger sum_args(HSQUIRRELVM v) {
   SQInteger n = sq_gettop(v), sum = 0;
