@@ -100,43 +100,46 @@ inline SQObject mk_obj(SQObjectType t, void* p) {
   return o;
 }
 
+// Values are read and written field by field (4-byte type, 8-byte payload),
+// never as one 16-byte block: mixing the two widths defeats the processor's
+// store-to-load forwarding in the instruction loop.
+inline void obj_copy(SQObject& dst, const SQObject& src) {
+  SQObjectType t = src._type;
+  SQRawObjectVal r = src._unVal.raw;
+  dst._type = t;
+  dst._unVal.raw = r;
+}
+
 // dst = src, keeping reference counts.
 inline void obj_set(SQObject& dst, const SQObject& src) {
-  obj_addref(src);
-  SQObject old = dst;
-  dst = src;
-  obj_release(old);
+  SQObjectType t = src._type;
+  SQRawObjectVal r = src._unVal.raw;
+  if (t & SQOBJECT_REF_COUNTED) ((SQRefCounted*)(uintptr_t)r)->refs++;
+  SQObjectType ot = dst._type;
+  SQRefCounted* op = dst._unVal.pRefCounted;
+  dst._type = t;
+  dst._unVal.raw = r;
+  if ((ot & SQOBJECT_REF_COUNTED) && --op->refs == 0) obj_destroy(op);
 }
-inline void obj_setnull(SQObject& dst) {
-  SQObject old = dst;
-  dst._type = OT_NULL;
-  dst._unVal.raw = 0;
-  obj_release(old);
+// Stores a value that holds no reference, releasing what dst held.
+inline void obj_store_plain(SQObject& dst, SQObjectType t, SQRawObjectVal r) {
+  SQObjectType ot = dst._type;
+  SQRefCounted* op = dst._unVal.pRefCounted;
+  dst._type = t;
+  dst._unVal.raw = r;
+  if ((ot & SQOBJECT_REF_COUNTED) && --op->refs == 0) obj_destroy(op);
 }
-inline void obj_setint(SQObject& dst, SQInteger n) {
-  SQObject old = dst;
-  dst._type = OT_INTEGER;
-  dst._unVal.raw = (uint32_t)n;
-  obj_release(old);
-}
+inline void obj_setnull(SQObject& dst) { obj_store_plain(dst, OT_NULL, 0); }
+inline void obj_setint(SQObject& dst, SQInteger n) { obj_store_plain(dst, OT_INTEGER, (uint32_t)n); }
 inline void obj_setfloat(SQObject& dst, SQFloat f) {
-  SQObject old = dst;
-  dst._type = OT_FLOAT;
-  dst._unVal.raw = 0;
-  dst._unVal.fFloat = f;
-  obj_release(old);
+  uint32_t bits;
+  memcpy(&bits, &f, 4);
+  obj_store_plain(dst, OT_FLOAT, bits);
 }
-inline void obj_setbool(SQObject& dst, bool b) {
-  SQObject old = dst;
-  dst._type = OT_BOOL;
-  dst._unVal.raw = b ? 1 : 0;
-  obj_release(old);
-}
+inline void obj_setbool(SQObject& dst, bool b) { obj_store_plain(dst, OT_BOOL, b ? 1 : 0); }
 // dst takes over the reference held by src (src's count is not touched).
 inline void obj_assign_owned(SQObject& dst, const SQObject& src) {
-  SQObject old = dst;
-  dst = src;
-  obj_release(old);
+  obj_store_plain(dst, src._type, src._unVal.raw);
 }
 
 inline bool obj_same(const SQObject& a, const SQObject& b) {

@@ -79,14 +79,7 @@ bool vm_grow_stack(SQVM* v, int32_t need) {
   return stack_resize(v, need);
 }
 
-void vm_push(SQVM* v, const SQObject& o) {
-  if (v->top >= v->stacksize) stack_resize(v, v->top + 1);  // host pushes are not capped
-  obj_set(v->stack[v->top++], o);
-}
-
-void vm_pop(SQVM* v, int32_t n) {
-  while (n-- > 0 && v->top > 0) obj_setnull(v->stack[--v->top]);
-}
+void vm_grow_for_push(SQVM* v) { stack_resize(v, v->top + 1); }  // host pushes are not capped
 
 void vm_settop(SQVM* v, int32_t newtop) {
   if (newtop < 0) newtop = 0;
@@ -272,7 +265,7 @@ static bool setup_frame(SQVM* v, SQClosure* cl, int32_t newbase, int32_t nargs) 
   return true;
 }
 
-static void push_script_frame(SQVM* v, SQClosure* cl, int32_t newbase, int32_t target, uint8_t flags) {
+__attribute__((always_inline)) static inline void push_script_frame(SQVM* v, SQClosure* cl, int32_t newbase, int32_t target, uint8_t flags) {
   SQFunctionProto* p = cl->proto;
   SQCallInfo* ci = push_ci(v);
   ci->closure = cl;
@@ -292,13 +285,12 @@ static void push_script_frame(SQVM* v, SQClosure* cl, int32_t newbase, int32_t t
 __attribute__((always_inline)) static inline void clear_slots(SQVM* v, int32_t from, int32_t to) {
   SQObject* s = v->stack;
   for (int32_t j = from; j < to; j++) {
-    if (is_rc(s[j])) {
-      SQObject o = s[j];
-      s[j] = mk_null();
-      obj_release(o);
-    } else {
-      s[j] = mk_null();
-    }
+    SQObjectType t = s[j]._type;
+    if (t == OT_NULL) continue;
+    SQRefCounted* p = s[j]._unVal.pRefCounted;
+    s[j]._type = OT_NULL;
+    s[j]._unVal.raw = 0;
+    if ((t & SQOBJECT_REF_COUNTED) && --p->refs == 0) obj_destroy(p);
   }
 }
 
@@ -409,6 +401,11 @@ static CallResult precall(SQVM* v, int32_t fidx, int32_t nargs, int32_t target, 
     switch (fn._type) {
       case OT_CLOSURE: {
         SQClosure* cl = fn._unVal.pClosure;
+        if (nargs == cl->proto->fastargs && cl->env._type == OT_NULL) {
+          if (!vm_grow_stack(v, fidx + 2 + (int32_t)cl->proto->stacksize)) return CALL_ERROR;
+          push_script_frame(v, cl, fidx + 1, target, flags);
+          return CALL_FRAME;
+        }
         if (!setup_frame(v, cl, fidx + 1, nargs)) return CALL_ERROR;
         if (cl->proto->generator) {
           make_generator(v, cl, fidx + 1);
@@ -1843,9 +1840,17 @@ bool vm_call(SQVM* v, int32_t fidx, int32_t nargs, SQObject* result, bool raisee
 bool vm_call_value(SQVM* v, const SQObject& fn, const SQObject& self, const SQObject* args, int nargs,
                    SQObject* result) {
   int32_t fidx = v->top;
-  vm_push(v, fn);
-  vm_push(v, self);
-  for (int j = 0; j < nargs; j++) vm_push(v, args[j]);
+  if (fidx + nargs + 2 > v->stacksize) stack_resize(v, fidx + nargs + 2);
+  SQObject* s = v->stack + fidx;  // null slots: no release needed
+  s[0] = fn;
+  s[1] = self;
+  obj_addref(fn);
+  obj_addref(self);
+  for (int j = 0; j < nargs; j++) {
+    s[2 + j] = args[j];
+    obj_addref(args[j]);
+  }
+  v->top = fidx + nargs + 2;
   // Errors of metamethods and callbacks propagate to the calling script,
   // which reports them if nobody catches them.
   bool ok = vm_call(v, fidx, nargs + 1, result, false);

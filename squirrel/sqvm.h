@@ -26,9 +26,22 @@ SQVM* vm_new(SQSharedState* ss, SQInteger stacksize, SQVM* parent);
 void vm_clear_refs(SQVM* v);
 void vm_free_storage(SQVM* v);
 bool vm_grow_stack(SQVM* v, int32_t need);  // stack holds at least 'need' slots
-void vm_push(SQVM* v, const SQObject& o);
-void vm_pop(SQVM* v, int32_t n);
+void vm_grow_for_push(SQVM* v);             // makes room for one more value (no limit)
 void vm_settop(SQVM* v, int32_t newtop);     // absolute
+
+// Slots above the top are always null, so a push needs no release.
+inline void vm_push(SQVM* v, const SQObject& o) {
+  if (v->top >= v->stacksize) vm_grow_for_push(v);
+  obj_addref(o);
+  v->stack[v->top++] = o;
+}
+inline void vm_pop(SQVM* v, int32_t n) {
+  while (n-- > 0 && v->top > 0) {
+    SQObject o = v->stack[--v->top];
+    v->stack[v->top] = mk_null();
+    obj_release(o);
+  }
+}
 void close_outers(SQVM* v, int32_t from);    // closes open outers on slots >= from
 
 // Errors: set lasterror and return false.
