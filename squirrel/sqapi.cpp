@@ -92,7 +92,8 @@ HSQUIRRELVM sq_newthread(HSQUIRRELVM friendvm, SQInteger initialstacksize) {
 void sq_seterrorhandler(HSQUIRRELVM v) {
   SQObject* o = at(v, -1);
   if (!o) return;
-  if (o->_type == OT_CLOSURE || o->_type == OT_NATIVECLOSURE || o->_type == OT_NULL) obj_set(v->errorhandler, *o);
+  if (o->_type == OT_CLOSURE || o->_type == OT_NATIVECLOSURE || o->_type == OT_NULL)
+    obj_set(v->errorhandler, *o);
   vm_pop(v, 1);
 }
 
@@ -268,7 +269,9 @@ SQUserPointer sq_newuserdata(HSQUIRRELVM v, SQUnsignedInteger size) {
 }
 void sq_newtable(HSQUIRRELVM v) { vm_push(v, mk_obj(OT_TABLE, table_new(v->ss, 0))); }
 void sq_newtableex(HSQUIRRELVM v, SQInteger initialcapacity) {
-  uint32_t cap = initialcapacity < 0 ? 0 : initialcapacity > (1 << 20) ? (1 << 20) : (uint32_t)initialcapacity;
+  uint32_t cap = initialcapacity < 0           ? 0
+                 : initialcapacity > (1 << 20) ? (1 << 20)
+                                               : (uint32_t)initialcapacity;
   vm_push(v, mk_obj(OT_TABLE, table_new(v->ss, cap)));
 }
 void sq_newarray(HSQUIRRELVM v, SQInteger size) {
@@ -279,7 +282,8 @@ void sq_newclosure(HSQUIRRELVM v, SQFUNCTION func, SQUnsignedInteger nfreevars) 
   uint32_t avail = (uint32_t)(v->top - v->base);
   if (nfreevars > avail) nfreevars = avail;
   SQNativeClosure* nc = nclosure_new(v->ss, func, nfreevars);
-  for (uint32_t i = 0; i < nfreevars; i++) obj_set(nc->outers[i], v->stack[v->top - (int32_t)nfreevars + (int32_t)i]);
+  for (uint32_t i = 0; i < nfreevars; i++)
+    obj_set(nc->outers[i], v->stack[v->top - (int32_t)nfreevars + (int32_t)i]);
   vm_pop(v, (int32_t)nfreevars);
   vm_push(v, mk_obj(OT_NATIVECLOSURE, nc));
 }
@@ -575,7 +579,8 @@ SQRESULT sq_getfunctioninfo(HSQUIRRELVM v, SQInteger level, SQFunctionInfo* fi) 
   fi->source = p->source ? p->source->val : "unknown";
   return SQ_OK;
 }
-SQRESULT sq_getclosureinfo(HSQUIRRELVM v, SQInteger idx, SQUnsignedInteger* nparams, SQUnsignedInteger* nfreevars) {
+SQRESULT sq_getclosureinfo(HSQUIRRELVM v, SQInteger idx, SQUnsignedInteger* nparams,
+                           SQUnsignedInteger* nfreevars) {
   GET_OBJ(o, idx);
   if (o->_type == OT_CLOSURE) {
     SQFunctionProto* p = o->_unVal.pClosure->proto;
@@ -680,7 +685,10 @@ SQRESULT sq_setattributes(HSQUIRRELVM v, SQInteger idx) {
   if (o->_type != OT_CLASS) return bad_type(v, o, "class");
   SQRef key(v->stack[v->top - 2]), val(v->stack[v->top - 1]);
   SQObject* a = member_attrs(o->_unVal.pClass, key.o);
-  if (!a) return vm_raise_idx(v, key.o) ? SQ_OK : SQ_ERROR;
+  if (!a) {
+    vm_raise_idx(v, key.o);
+    return SQ_ERROR;
+  }
   SQRef old(*a);
   obj_set(*a, val.o);
   vm_pop(v, 2);
@@ -693,7 +701,10 @@ SQRESULT sq_getattributes(HSQUIRRELVM v, SQInteger idx) {
   if (o->_type != OT_CLASS) return bad_type(v, o, "class");
   SQRef key(v->stack[v->top - 1]);
   SQObject* a = member_attrs(o->_unVal.pClass, key.o);
-  if (!a) return vm_raise_idx(v, key.o) ? SQ_OK : SQ_ERROR;
+  if (!a) {
+    vm_raise_idx(v, key.o);
+    return SQ_ERROR;
+  }
   SQRef val(*a);
   vm_pop(v, 1);
   vm_push(v, val.o);
@@ -727,7 +738,10 @@ SQRESULT sq_getmemberhandle(HSQUIRRELVM v, SQInteger idx, HSQMEMBERHANDLE* handl
   SQRef key(v->stack[v->top - 1]);
   vm_pop(v, 1);
   SQObject* slot = table_find(o->_unVal.pClass->members, key.o);
-  if (!slot) return vm_raise_idx(v, key.o) ? SQ_OK : SQ_ERROR;
+  if (!slot) {
+    vm_raise_idx(v, key.o);
+    return SQ_ERROR;
+  }
   if (handle) {
     handle->_static = (slot->_unVal.nInteger & MEMBER_FIELD) ? SQFalse : SQTrue;
     handle->_index = slot->_unVal.nInteger & MEMBER_INDEX;
@@ -736,7 +750,9 @@ SQRESULT sq_getmemberhandle(HSQUIRRELVM v, SQInteger idx, HSQMEMBERHANDLE* handl
 }
 static SQObject* handle_slot(HSQUIRRELVM v, SQObject* o, const HSQMEMBERHANDLE* h) {
   if (!h) return nullptr;
-  SQClass* c = o->_type == OT_INSTANCE ? o->_unVal.pInstance->klass : o->_type == OT_CLASS ? o->_unVal.pClass : nullptr;
+  SQClass* c = o->_type == OT_INSTANCE ? o->_unVal.pInstance->klass
+               : o->_type == OT_CLASS  ? o->_unVal.pClass
+                                       : nullptr;
   if (!c || h->_index < 0) return nullptr;
   if (h->_static) return (uint32_t)h->_index < c->methods.size ? &c->methods[h->_index].val : nullptr;
   if (o->_type == OT_INSTANCE) {
@@ -862,8 +878,12 @@ static SQRESULT newmember(HSQUIRRELVM v, SQInteger idx, SQBool bstatic, bool raw
   vm_pop(v, 3);
   return finish(v, ok);
 }
-SQRESULT sq_newmember(HSQUIRRELVM v, SQInteger idx, SQBool bstatic) { return newmember(v, idx, bstatic, false); }
-SQRESULT sq_rawnewmember(HSQUIRRELVM v, SQInteger idx, SQBool bstatic) { return newmember(v, idx, bstatic, true); }
+SQRESULT sq_newmember(HSQUIRRELVM v, SQInteger idx, SQBool bstatic) {
+  return newmember(v, idx, bstatic, false);
+}
+SQRESULT sq_rawnewmember(HSQUIRRELVM v, SQInteger idx, SQBool bstatic) {
+  return newmember(v, idx, bstatic, true);
+}
 
 #define GET_ARRAY(a, idx)                                  \
   GET_OBJ(a##_o, idx);                                     \
@@ -909,7 +929,8 @@ SQRESULT sq_arrayremove(HSQUIRRELVM v, SQInteger idx, SQInteger itemidx) {
 SQRESULT sq_arrayinsert(HSQUIRRELVM v, SQInteger idx, SQInteger destpos) {
   GET_ARRAY(a, idx);
   NEED_TOP(2);
-  if (destpos < 0 || !array_insert(a, (uint32_t)destpos, v->stack[v->top - 1])) return fail(v, "index out of range");
+  if (destpos < 0 || !array_insert(a, (uint32_t)destpos, v->stack[v->top - 1]))
+    return fail(v, "index out of range");
   vm_pop(v, 1);
   return SQ_OK;
 }

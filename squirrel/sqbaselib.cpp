@@ -258,9 +258,9 @@ bool slice_range(HSQUIRRELVM v, SQInteger len, SQInteger& start, SQInteger& end)
   end = nargs(v) >= 3 && arg(v, 3)._type != OT_NULL ? arg(v, 3)._unVal.nInteger : len;
   if (start < 0) start += len;
   if (end < 0) end += len;
-  if (start > end) return sq_throwerror(v, "wrong indexes") && false;
-  if (start < 0 || end > len) return sq_throwerror(v, "slice out of range") && false;
-  return true;
+  const char* err = start > end ? "wrong indexes" : (start < 0 || end > len) ? "slice out of range" : nullptr;
+  if (err) sq_throwerror(v, err);
+  return err == nullptr;
 }
 SQInteger string_slice(HSQUIRRELVM v) {
   SQString* s = arg(v, 1)._unVal.pString;
@@ -334,14 +334,16 @@ SQInteger array_top(HSQUIRRELVM v) {
   return ret(v, realval(a->vals[a->size - 1]));
 }
 SQInteger array_insert_fn(HSQUIRRELVM v) {
-  SQInteger idx = arg(v, 2)._type == OT_FLOAT ? (SQInteger)arg(v, 2)._unVal.fFloat : arg(v, 2)._unVal.nInteger;
+  SQInteger idx =
+      arg(v, 2)._type == OT_FLOAT ? (SQInteger)arg(v, 2)._unVal.fFloat : arg(v, 2)._unVal.nInteger;
   SQArray* a = self_array(v);
   if (a->size >= SQ_MAX_ARRAY) return sq_throwerror(v, "array too big");
   if (idx < 0 || !array_insert(a, (uint32_t)idx, arg(v, 3))) return sq_throwerror(v, "index out of range");
   return 0;
 }
 SQInteger array_remove_fn(HSQUIRRELVM v) {
-  SQInteger idx = arg(v, 2)._type == OT_FLOAT ? (SQInteger)arg(v, 2)._unVal.fFloat : arg(v, 2)._unVal.nInteger;
+  SQInteger idx =
+      arg(v, 2)._type == OT_FLOAT ? (SQInteger)arg(v, 2)._unVal.fFloat : arg(v, 2)._unVal.nInteger;
   SQArray* a = self_array(v);
   if (idx < 0 || (uint32_t)idx >= a->size) return sq_throwerror(v, "index out of range");
   SQRef val(a->vals[idx]);
@@ -561,7 +563,8 @@ SQInteger closure_getinfos(HSQUIRRELVM v) {
     for (uint32_t r = 0; r < p->nparams; r++) {
       SQObject name = mk_null();
       for (uint32_t k = 0; k < p->nlocals; k++)
-        if (p->locals[k].reg == r && p->locals[k].start_pc == 0 && p->locals[k].name) name = mk_str(p->locals[k].name);
+        if (p->locals[k].reg == r && p->locals[k].start_pc == 0 && p->locals[k].name)
+          name = mk_str(p->locals[k].name);
       array_push(params.o._unVal.pArray, name);
     }
     slot(v, "parameters", params.o);
@@ -584,7 +587,9 @@ SQInteger closure_getinfos(HSQUIRRELVM v) {
 // ---- generators ----
 SQInteger generator_getstatus(HSQUIRRELVM v) {
   SQGenerator* g = arg(v, 1)._unVal.pGenerator;
-  const char* s = g->state == SQGenerator::DEAD ? "dead" : g->state == SQGenerator::RUNNING ? "running" : "suspended";
+  const char* s = g->state == SQGenerator::DEAD      ? "dead"
+                  : g->state == SQGenerator::RUNNING ? "running"
+                                                     : "suspended";
   return ret_str(v, s);
 }
 
@@ -602,7 +607,8 @@ SQInteger thread_call(HSQUIRRELVM v) {
   bool ok = vm_call(t, fidx, t->top - fidx - 1, &res.o, false);
   if (!ok) {
     vm_settop(t, fidx + 1);
-    return vm_raise_obj(v, t->lasterror) ? 0 : SQ_ERROR;
+    vm_raise_obj(v, t->lasterror);
+    return SQ_ERROR;
   }
   if (t->state != SQ_VMSTATE_SUSPENDED) vm_settop(t, fidx + 1);
   return ret_owned(v, res);
@@ -612,7 +618,8 @@ SQInteger thread_wakeup(HSQUIRRELVM v) {
   SQVM* t = self.o._unVal.pThread;
   if (t == v) return sq_throwerror(v, "cannot wakeup the running thread");
   if (t->state != SQ_VMSTATE_SUSPENDED) {
-    return sq_throwerror(v, t->state == SQ_VMSTATE_IDLE ? "cannot wakeup a idle thread" : "cannot wakeup a running thread");
+    return sq_throwerror(
+        v, t->state == SQ_VMSTATE_IDLE ? "cannot wakeup a idle thread" : "cannot wakeup a running thread");
   }
   SQRef val;
   if (nargs(v) >= 2) val.set(arg(v, 2));
@@ -620,14 +627,17 @@ SQInteger thread_wakeup(HSQUIRRELVM v) {
   int32_t bottom = t->base + 1;
   if (!vm_wakeup(t, &val.o, &res.o, false, false)) {
     vm_settop(t, bottom);
-    return vm_raise_obj(v, t->lasterror) ? 0 : SQ_ERROR;
+    vm_raise_obj(v, t->lasterror);
+    return SQ_ERROR;
   }
   if (t->state != SQ_VMSTATE_SUSPENDED) vm_settop(t, bottom);
   return ret_owned(v, res);
 }
 SQInteger thread_getstatus(HSQUIRRELVM v) {
   SQVM* t = arg(v, 1)._unVal.pThread;
-  const char* s = t->state == SQ_VMSTATE_IDLE ? "idle" : t->state == SQ_VMSTATE_RUNNING ? "running" : "suspended";
+  const char* s = t->state == SQ_VMSTATE_IDLE      ? "idle"
+                  : t->state == SQ_VMSTATE_RUNNING ? "running"
+                                                   : "suspended";
   return ret_str(v, s);
 }
 SQInteger thread_getstackinfos(HSQUIRRELVM v) {
@@ -779,7 +789,8 @@ void baselib_init_delegates(SQSharedState* ss, SQVM* v) {
 
 void baselib_register(SQVM* v) {
   sq_pushroottable(v);
-  for (const SQRegFunction* f = kBaseFunctions; f->name; f++) reg(v, f->name, f->f, f->nparamscheck, f->typemask);
+  for (const SQRegFunction* f = kBaseFunctions; f->name; f++)
+    reg(v, f->name, f->f, f->nparamscheck, f->typemask);
   sq_pushstring(v, "_version_", -1);
   sq_pushstring(v, SQUIRREL_VERSION, -1);
   sq_newslot(v, -3, SQFalse);

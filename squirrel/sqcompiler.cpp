@@ -161,11 +161,6 @@ struct Compiler {
     }
     next();
   }
-  bool accept(int t) {
-    if (lex.token != t) return false;
-    next();
-    return true;
-  }
   SQString* expect_ident() {
     if (tok() != TK_IDENTIFIER && tok() != TK_CONSTRUCTOR) error("expected 'IDENTIFIER'");
     SQString* s = intern(lex.sval.data(), (SQInteger)lex.sval.size());
@@ -566,7 +561,13 @@ struct Compiler {
     else return -1;
     return lit < limit ? lit : -1;
   }
-  static int k_form(int op) { return op == OP_ADD ? OP_ADDK : op == OP_SUB ? OP_SUBK : op == OP_MUL ? OP_MULK : op == OP_DIV ? OP_DIVK : OP_MODK; }
+  static int k_form(int op) {
+    return op == OP_ADD   ? OP_ADDK
+           : op == OP_SUB ? OP_SUBK
+           : op == OP_MUL ? OP_MULK
+           : op == OP_DIV ? OP_DIVK
+                          : OP_MODK;
+  }
 
   void emit_arith(int op, int dst, int a, Exp& rhs) {
     if ((op == OP_ADD || op == OP_SUB) && rhs.k == E_INT && rhs.i > -0x40000000 && rhs.i < 0x40000000) {

@@ -446,7 +446,8 @@ bool vm_set(SQVM* v, const SQObject& self, const SQObject& key, const SQObject& 
   return vm_raise_idx(v, key);
 }
 
-bool vm_newslot(SQVM* v, const SQObject& self, const SQObject& key, const SQObject& val, bool bstatic, bool raw) {
+bool vm_newslot(SQVM* v, const SQObject& self, const SQObject& key, const SQObject& val, bool bstatic,
+                bool raw) {
   if (key._type == OT_NULL) return vm_raise(v, "null cannot be used as index");
   switch (self._type) {
     case OT_TABLE: {
@@ -460,7 +461,8 @@ bool vm_newslot(SQVM* v, const SQObject& self, const SQObject& key, const SQObje
           return vm_call_value(v, fn, self, args, 2, &res.o);
         }
       }
-      if (key._type == OT_FLOAT && std::isnan(key._unVal.fFloat)) return vm_raise(v, "NaN cannot be used as index");
+      if (key._type == OT_FLOAT && std::isnan(key._unVal.fFloat))
+        return vm_raise(v, "NaN cannot be used as index");
       if (t->count >= SQ_MAX_TABLE && !table_find(t, key)) return vm_raise(v, "table too big");
       table_set(t, key, val);
       return true;

@@ -342,8 +342,8 @@ SQRESULT sq_readclosure(HSQUIRRELVM v, SQREADFUNC readf, SQUserPointer up) {
   if (!r.bytes(&tag, 2) || tag != SQ_BYTECODE_STREAM_TAG) return sq_throwerror(v, "invalid stream");
   if (!r.u32(magic) || magic != kMagic || !r.u32(version) || version != kVersion)
     return sq_throwerror(v, "invalid stream header");
-  if (!r.u32(csize) || !r.u32(isize) || !r.u32(fsize) || csize != sizeof(SQChar) || isize != sizeof(SQInteger) ||
-      fsize != sizeof(SQFloat))
+  if (!r.u32(csize) || !r.u32(isize) || !r.u32(fsize) || csize != sizeof(SQChar) ||
+      isize != sizeof(SQInteger) || fsize != sizeof(SQFloat))
     return sq_throwerror(v, "the stream was written with different type sizes");
   SQFunctionProto* p = r.proto(0);
   uint32_t tail = 0;

@@ -265,7 +265,8 @@ static bool setup_frame(SQVM* v, SQClosure* cl, int32_t newbase, int32_t nargs) 
   return true;
 }
 
-__attribute__((always_inline)) static inline void push_script_frame(SQVM* v, SQClosure* cl, int32_t newbase, int32_t target, uint8_t flags) {
+__attribute__((always_inline)) static inline void push_script_frame(SQVM* v, SQClosure* cl, int32_t newbase,
+                                                                    int32_t target, uint8_t flags) {
   SQFunctionProto* p = cl->proto;
   SQCallInfo* ci = push_ci(v);
   ci->closure = cl;
@@ -335,17 +336,21 @@ static bool check_native_params(SQVM* v, SQNativeClosure* nc, int32_t newbase, i
       static const struct {
         SQInteger bit;
         const char* name;
-      } names[] = {{_RT_NULL, "null"}, {_RT_INTEGER, "integer"}, {_RT_FLOAT, "float"}, {_RT_BOOL, "bool"},
-                   {_RT_STRING, "string"}, {_RT_TABLE, "table"}, {_RT_ARRAY, "array"},
-                   {_RT_USERDATA, "userdata"}, {_RT_CLOSURE, "closure"}, {_RT_NATIVECLOSURE, "native closure"},
-                   {_RT_GENERATOR, "generator"}, {_RT_USERPOINTER, "userpointer"}, {_RT_THREAD, "thread"},
-                   {_RT_CLASS, "class"}, {_RT_INSTANCE, "instance"}, {_RT_WEAKREF, "weakref"}};
+      } names[] = {{_RT_NULL, "null"},           {_RT_INTEGER, "integer"},
+                   {_RT_FLOAT, "float"},         {_RT_BOOL, "bool"},
+                   {_RT_STRING, "string"},       {_RT_TABLE, "table"},
+                   {_RT_ARRAY, "array"},         {_RT_USERDATA, "userdata"},
+                   {_RT_CLOSURE, "closure"},     {_RT_NATIVECLOSURE, "native closure"},
+                   {_RT_GENERATOR, "generator"}, {_RT_USERPOINTER, "userpointer"},
+                   {_RT_THREAD, "thread"},       {_RT_CLASS, "class"},
+                   {_RT_INSTANCE, "instance"},   {_RT_WEAKREF, "weakref"}};
       for (auto& nm : names) {
         if (!(mask & nm.bit)) continue;
         len += (size_t)snprintf(expected + len, sizeof(expected) - len, "%s%s", len ? "|" : "", nm.name);
         if (len >= sizeof(expected)) break;
       }
-      return vm_raise(v, "parameter %d has an invalid type '%s' ; expected: '%s'", (int)j, type_name(t), expected);
+      return vm_raise(v, "parameter %d has an invalid type '%s' ; expected: '%s'", (int)j, type_name(t),
+                      expected);
     }
   }
   return true;
@@ -438,7 +443,8 @@ static CallResult precall(SQVM* v, int32_t fidx, int32_t nargs, int32_t target, 
           obj_set(v->retval, inst);
           return CALL_DONE;
         }
-        return vm_raise(v, "attempt to call '%s'", type_name(ctor._type)) ? CALL_ERROR : CALL_ERROR;
+        vm_raise(v, "attempt to call '%s'", type_name(ctor._type));
+        return CALL_ERROR;
       }
       case OT_INSTANCE:
       case OT_TABLE:
@@ -653,7 +659,8 @@ __attribute__((always_inline)) static inline SQObject* lookup_str(SQSharedState*
       SQObject* m = findstr_cached(inst->klass->members, key, lo, hi);
       if (!m) return nullptr;
       SQInteger idx = m->_unVal.nInteger;
-      return (idx & MEMBER_FIELD) ? &inst->values[idx & MEMBER_INDEX] : &inst->klass->methods[idx & MEMBER_INDEX].val;
+      return (idx & MEMBER_FIELD) ? &inst->values[idx & MEMBER_INDEX]
+                                  : &inst->klass->methods[idx & MEMBER_INDEX].val;
     }
     case OT_ARRAY: return findstr_cached(ss->dd_array._unVal.pTable, key, lo, hi);
     case OT_STRING: return findstr_cached(ss->dd_string._unVal.pTable, key, lo, hi);
@@ -905,8 +912,8 @@ L_SETTHISK: {
 }
 L_NEWSLOT: {
   const SQObject& obj = RA;
-  if (obj._type == OT_TABLE && !obj._unVal.pTable->delegate && obj._unVal.pTable->count < SQ_MAX_TABLE && RB._type != OT_NULL &&
-      !(RB._type == OT_FLOAT && std::isnan(RB._unVal.fFloat))) {
+  if (obj._type == OT_TABLE && !obj._unVal.pTable->delegate && obj._unVal.pTable->count < SQ_MAX_TABLE &&
+      RB._type != OT_NULL && !(RB._type == OT_FLOAT && std::isnan(RB._unVal.fFloat))) {
     table_set(obj._unVal.pTable, RB, RC);
     DISPATCH();
   }
@@ -973,7 +980,8 @@ L_MOD: {
   const SQObject& y = RC;
   bool div = pi->op == OP_DIV;
   if ((x._type & SQOBJECT_NUMERIC) && (y._type & SQOBJECT_NUMERIC) &&
-      !(x._type == OT_INTEGER && y._type == OT_INTEGER && (y._unVal.nInteger == 0 || y._unVal.nInteger == -1))) {
+      !(x._type == OT_INTEGER && y._type == OT_INTEGER &&
+        (y._unVal.nInteger == 0 || y._unVal.nInteger == -1))) {
     if (x._type == OT_INTEGER && y._type == OT_INTEGER) {
       SQInteger a = x._unVal.nInteger, b = y._unVal.nInteger;
       obj_setint(RA, div ? a / b : a % b);
@@ -1046,7 +1054,8 @@ L_MODK: {
   const SQObject& y = K[pi->d];
   bool div = pi->op == OP_DIVK;
   if ((x._type & SQOBJECT_NUMERIC) && (y._type & SQOBJECT_NUMERIC) &&
-      !(x._type == OT_INTEGER && y._type == OT_INTEGER && (y._unVal.nInteger == 0 || y._unVal.nInteger == -1))) {
+      !(x._type == OT_INTEGER && y._type == OT_INTEGER &&
+        (y._unVal.nInteger == 0 || y._unVal.nInteger == -1))) {
     if (x._type == OT_INTEGER && y._type == OT_INTEGER) {
       SQInteger a = x._unVal.nInteger, b = y._unVal.nInteger;
       obj_setint(RA, div ? a / b : a % b);
@@ -1445,7 +1454,8 @@ L_PREPCALLTHISK: {
 L_PREPCALL: {
   SQObject obj = RB, key = RC;
   uint8_t nohint = 0;
-  SQObject* slot = key._type == OT_STRING ? lookup_str(ss, obj, key._unVal.pString, &nohint, nullptr) : nullptr;
+  SQObject* slot =
+      key._type == OT_STRING ? lookup_str(ss, obj, key._unVal.pString, &nohint, nullptr) : nullptr;
   if (slot) {
     SQObject fn = realval(*slot);
     obj_set(base[pi->a + 1], obj);

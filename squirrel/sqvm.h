@@ -65,7 +65,8 @@ void vm_call_error_handler(SQVM* v, const SQObject& err);
 enum { GET_RAW = 1, GET_ROOT = 2 };
 bool vm_get(SQVM* v, const SQObject& self, const SQObject& key, SQObject& out, int flags);
 bool vm_set(SQVM* v, const SQObject& self, const SQObject& key, const SQObject& val, int flags);
-bool vm_newslot(SQVM* v, const SQObject& self, const SQObject& key, const SQObject& val, bool bstatic, bool raw);
+bool vm_newslot(SQVM* v, const SQObject& self, const SQObject& key, const SQObject& val, bool bstatic,
+                bool raw);
 bool vm_newmember(SQVM* v, const SQObject& cls, const SQObject& key, const SQObject& val,
                   const SQObject& attrs, bool bstatic, bool raw);
 bool vm_delete(SQVM* v, const SQObject& self, const SQObject& key, SQObject* out, bool raw);
