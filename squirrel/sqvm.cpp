@@ -222,7 +222,10 @@ void vm_call_error_handler(SQVM* v, const SQObject& err) {
   v->raiseerror = false;
   vm_call_value(v, handler.o, v->roottable, &keep_err.o, 1, &res.o);
   v->raiseerror = saved;
+  // whatever the handler did (API calls that failed, errors it caught), the
+  // original error stays the current one, and it has been reported
   obj_set(v->lasterror, keep_err.o);
+  v->error_notified = true;
 }
 
 // Calls the error handler once for an error nobody will catch.

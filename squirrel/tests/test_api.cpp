@@ -268,6 +268,28 @@ TEST(SquirrelApi, CallErrorReachesHandlerWithStackInfos) {
   EXPECT_EQ(vm.last_error(), "quiet");
 }
 
+int g_handler_calls = 0;
+SQInteger counting_handler(HSQUIRRELVM v) {
+  g_handler_calls++;
+  const SQChar* s = nullptr;
+  sq_getstring(v, 2, &s);  // fails for a table: the failure must not count as a new error
+  sq_tostring(v, 2);
+  return 0;
+}
+
+TEST(SquirrelApi, HandlerRunsOncePerUncaughtError) {
+  Vm vm;
+  g_handler_calls = 0;
+  sq_newclosure(vm.v, counting_handler, 0);
+  sq_seterrorhandler(vm.v);
+  vm.run("throw { code = 1 };");
+  EXPECT_EQ(g_handler_calls, 1);
+  vm.run("function f() { throw \"x\"; } [1, 2].sort(function(a, b) { f(); return 0; });");
+  EXPECT_EQ(g_handler_calls, 2);
+  vm.run("try { throw 1; } catch (e) {} throw 2;");
+  EXPECT_EQ(g_handler_calls, 3);
+}
+
 TEST(SquirrelApi, CallWithArgumentsAndReturnValue) {
   Vm vm;
   HSQUIRRELVM v = vm.v;
