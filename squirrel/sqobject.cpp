@@ -304,7 +304,7 @@ void table_clear(SQTable* t) {
 
 SQTable* table_clone(SQTable* t) {
   SQTable* c = table_new(t->ss, t->count);
-  SQObject k, val;
+  SQObject k;
   for (int32_t i = table_next(t, 0, &k, nullptr); i >= 0; i = table_next(t, i + 1, &k, nullptr))
     table_set(c, k, t->nodes[i].val);
   if (t->delegate) {

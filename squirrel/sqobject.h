@@ -438,7 +438,11 @@ struct SQCallInfo {
   uint8_t flags;
   SQGenerator* generator;
 };
-enum : uint8_t { CI_ROOT = 1, CI_CONSTRUCTOR = 2, CI_GENERATOR = 4, CI_NATIVE = 8, CI_FOREACH = 16 };
+// CI_OWNSCLOSURE: a tail call in a root frame replaced its function; the frame
+// holds a reference to the new one (the slot below the frame is the caller's).
+enum : uint8_t {
+  CI_ROOT = 1, CI_CONSTRUCTOR = 2, CI_GENERATOR = 4, CI_NATIVE = 8, CI_FOREACH = 16, CI_OWNSCLOSURE = 32
+};
 
 struct SQExceptionTrap {
   int32_t ncalls;      // depth of the frame owning the trap

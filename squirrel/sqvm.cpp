@@ -40,6 +40,13 @@ SQVM* vm_new(SQSharedState* ss, SQInteger stacksize, SQVM* parent) {
 
 void vm_clear_refs(SQVM* v) {
   close_outers(v, 0);
+  for (int32_t i = 0; i < v->ncalls; i++) {
+    SQCallInfo& ci = v->calls[i];
+    if (ci.flags & CI_OWNSCLOSURE) {
+      ci.flags &= (uint8_t)~CI_OWNSCLOSURE;
+      rc_release(ci.closure);
+    }
+  }
   for (int32_t i = 0; i < v->stacksize; i++) obj_setnull(v->stack[i]);
   v->top = v->base = 0;
   v->ncalls = 0;
@@ -542,6 +549,7 @@ static void unwind_frame(SQVM* v) {
   if (v->openouters && v->openouters->stackidx >= ci.base) close_outers(v, ci.base);
   if (ci.flags & CI_GENERATOR) ci.generator->state = SQGenerator::DEAD;
   clear_slots(v, ci.base, ci.top);
+  if (ci.flags & CI_OWNSCLOSURE) rc_release(ci.closure);
   v->ntraps = ci.ntraps;
   v->top = ci.prevtop;
   v->ncalls--;
@@ -1383,7 +1391,7 @@ L_CALL: {
 L_TAILCALL: {
   const SQObject& fn = RB;
   if (fn._type == OT_CLOSURE && !fn._unVal.pClosure->proto->generator &&
-      !(ci->flags & (CI_CONSTRUCTOR | CI_GENERATOR | CI_ROOT)) && !v->hooked) {
+      !(ci->flags & (CI_CONSTRUCTOR | CI_GENERATOR)) && !v->hooked) {
     SQClosure* ncl = fn._unVal.pClosure;
     int32_t nargs = pi->c;
     int32_t fbase = ci->base;
@@ -1393,7 +1401,14 @@ L_TAILCALL: {
     obj_addref(newfn);
     for (int32_t j = 0; j < nargs; j++) obj_set(base[j], base[pi->b + 1 + j]);
     clear_slots(v, fbase + nargs, ci->top);
-    obj_assign_owned(base[-1], newfn);  // keeps the new function alive
+    // keep the new function alive: in the caller's function slot, or, for a
+    // root frame (whose slot belongs to the host), by the frame itself
+    if (ci->flags & CI_ROOT) {
+      if (ci->flags & CI_OWNSCLOSURE) rc_release(ci->closure);
+      ci->flags |= CI_OWNSCLOSURE;  // takes over the reference held by newfn
+    } else {
+      obj_assign_owned(base[-1], newfn);
+    }
     v->ntraps = ci->ntraps;
     if (!setup_frame(v, ncl, fbase, nargs)) {
       LOAD_FRAME();
@@ -1525,6 +1540,7 @@ L_RETURN: {
   int32_t prevtop = ci->prevtop;
   clear_slots(v, fbase, ci->top);
   if (v->hooked) call_debughook(v, 'r', *ci, frame_line(v, *ci));
+  if (flags & CI_OWNSCLOSURE) rc_release(ci->closure);
   v->ncalls--;
   v->top = prevtop;
   if (flags & CI_ROOT) {

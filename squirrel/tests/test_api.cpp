@@ -307,6 +307,26 @@ TEST(SquirrelApi, CallWithArgumentsAndReturnValue) {
   EXPECT_EQ(r, 123);
   EXPECT_EQ(sq_gettype(v, -2), OT_CLOSURE);  // the function stays on the stack
   sq_settop(v, top);
+  // a tail call made by the called function itself replaces its frame; the
+  // caller's function stays where it was
+  EXPECT_EQ(vm.run("function down(n) { if (n == 0) return \"bottom\"; return other(n - 1); }\n"
+                   "function other(n) { return down(n); }"),
+            "");
+  sq_pushroottable(v);
+  sq_pushstring(v, "down", -1);
+  ASSERT_TRUE(SQ_SUCCEEDED(sq_get(v, -2)));
+  HSQOBJECT down;
+  sq_getstackobj(v, -1, &down);
+  sq_pushroottable(v);
+  sq_pushinteger(v, 100000);
+  ASSERT_TRUE(SQ_SUCCEEDED(sq_call(v, 2, SQTrue, SQTrue)));
+  const SQChar* s = nullptr;
+  sq_getstring(v, -1, &s);
+  EXPECT_STREQ(s, "bottom");
+  HSQOBJECT after;
+  sq_getstackobj(v, -2, &after);
+  EXPECT_EQ(after._unVal.pClosure, down._unVal.pClosure);
+  sq_settop(v, top);
 }
 
 const SQChar* g_local_names[4];
