@@ -118,11 +118,6 @@ void visual_log(const char* fmt, ...) {
 
 void clear_visual_log() { visual_log_lines.clear(); }
 
-// PLACEHOLDER: drawing needs the bitmap text. Each line i of n (0 = oldest)
-// goes at x = 2h, y = (n - i) * 2h from the bottom edge, text scale 2, h the
-// font's cell height, in the default text colour.
-void draw_visual_log() {}
-
 DynArray<char> error_message_text;
 
 bool has_error_message() { return error_message_text.count() > 1; }
@@ -147,8 +142,3 @@ void append_error_message(const char* text, int len) {
   error_message_text.append(text, len);
   error_message_text.push_back(0);
 }
-
-// PLACEHOLDER: drawing needs the bitmap text. At text scale 2 with h the cell
-// height: a band of 0xCC660000 across the top 12h of the screen, the message
-// in 0xFFFFEE00 centred horizontally, its first line one cell below the top.
-void draw_error_message() {}

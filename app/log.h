@@ -33,7 +33,7 @@ extern DynArray<VisualLogLine> visual_log_lines;
 // the oldest go.
 void visual_log(const char* fmt, ...) QV_PRINTF(1, 2);
 void clear_visual_log();
-void draw_visual_log();
+// Drawn by draw_visual_log (render/font.h).
 
 // The on-screen error message: one multi-line text shown in a band at the top
 // of the screen until cleared. Failures the player should see but that do not
@@ -47,4 +47,4 @@ void set_error_message(const char* text);
 void append_error_message(const char* text, int len);
 bool has_error_message();
 const char* get_error_message();  // "" when there is none
-void draw_error_message();
+// Drawn by draw_error_message (render/font.h).

@@ -10,12 +10,14 @@
 #include <cstring>
 #include "app/app.h"
 #include "app/config.h"
-#include "app/frame.h"
 #include "app/input.h"
 #include "game/game_mode.h"
 #include "lib/check.h"
 #include "platform/clock.h"
+#include "render/d3d_render.h"
+#include "render/d3d_shaders.h"
 #include "render/font.h"
+#include "render/textures.h"
 
 float time_dt = 0.0f;
 float time_ik = 1.0f;
@@ -76,7 +78,8 @@ static int read_gpu_load() { return -1; }
 
 // Reloads of what changed on disk, and the settings write.
 static void run_once_per_second_tasks() {
-  // Filled by the renderer: reload changed shaders, then reload_textures.
+  reload_shaders(false);
+  reload_textures(false);
   // Filled by the module host, sky, world scripts and sound: the script and
   // module reload set (reload_gameobj(false) and class re-registration; the
   // sky script with its error box "Error in sky script:\n%s"; the world script
@@ -100,7 +103,7 @@ static void run_update_step() {
 }
 
 static void present_pending_frame() {
-  app_present_frame();
+  present_d3d_frame();
   int64_t now = get_ref_time();
   int64_t d = now - frame_start;
   frame_history[frame_history_index] = get_time_usec(d);
@@ -147,7 +150,7 @@ void run_main_loop() {
       if (frame_pending) {
         frame_pending = false;
         present_pending_frame();
-      } else if (!app_device_usable()) {
+      } else if (!check_d3d_device()) {
         int64_t lag = get_ref_time() - sim_time;
         if (lag > 0) sleep_msec(get_time_msec(lag) / 2);
       }
@@ -182,7 +185,7 @@ void run_main_loop() {
       if (i > step_ticks) i = step_ticks;
       time_dt = get_time_sec(i);
       time_ik = time_dt / get_time_sec(step_ticks);
-      frame_pending = app_render_frame(time_dt);
+      frame_pending = render_d3d_frame(time_dt);
       if (frame_pending) {
         frame_start = now;
         // -frames N: this frame is the last; it is presented on the way out.

@@ -4,7 +4,7 @@
 #include <ctime>
 #include "app/app.h"
 #include "app/config.h"
-#include "app/frame.h"
+#include "game/frame_sequence.h"
 #include "app/input.h"
 #include "app/log.h"
 #include "game/game_mode.h"
@@ -13,7 +13,10 @@
 #include "platform/clock.h"
 #include "platform/paths.h"
 #include "platform/window.h"
+#include "render/d3d_render.h"
 #include "render/font.h"
+#include "render/renderBatch.h"
+#include "render/textures.h"
 #include "world/heightmap.h"
 #include "world/noise.h"
 
@@ -40,7 +43,9 @@ bool open_main_window() {
   // changes by file times, and the watch's notifications were never used.
   init_input(main_window);
   // A missing device shows up later as the fatal errors of what needs it.
-  app_open_device(main_window, dev_wd, dev_ht);
+  init_d3d(main_window, dev_wd, dev_ht, isFullscreen, app_use_vsync);
+  d3d_frame_callback = draw_frame;
+  d3d_pump_messages = dispatch_window_messages;
   if (isFullscreen) confine_cursor(true);
   return true;
 }
@@ -67,7 +72,7 @@ void init_game_systems() {
   // Filled by the renderer: the sky, the terrain renderer, the post-effect
   // textures and shaders, the warp shader "warpEffect.sh" and debug drawing.
   debug("game_rnd_seed=%llu;", (unsigned long long)game_rnd_seed);
-  if (main_window) SDL_WarpMouseInWindow(main_window, app_device_wd() / 2, app_device_ht() / 2);
+  if (main_window) SDL_WarpMouseInWindow(main_window, d3d_wd / 2, d3d_ht / 2);
   init_gameobj_module();
   init_inst_render();
   // Filled by effects: init_common_fx.
@@ -94,14 +99,15 @@ void close_all_systems() {
   // A change made in the last second before quitting would otherwise be lost:
   // the loop writes the settings only once per second.
   flush_app_config();
-  // Filled by the renderer: the text resources and the shared dynamic vertex
-  // writer. (The GPU load probe has nothing to release here.)
+  close_font();
+  common_vb_writer.close();
+  // (The GPU load probe has nothing to release here.)
   debug("closed misc stuff");
   // Filled by meshes: free all meshes.
   debug("freed all meshes");
-  // Filled by textures: free_all_textures.
+  free_all_textures();
   debug("freed all textures");
-  app_close_device();
+  close_d3d();
   debug("closed d3d");
   clear_input_step_state();
   destroy_main_window();
@@ -136,15 +142,16 @@ int app_main(int argc, char** argv) {
     set_process_priority(process_priority);
     open_main_window();
 
-    // Filled by the renderer: the shared dynamic vertex writer (65,536 and 4)
-    // and init_font. The GPU load probe has no library to load here.
+    common_vb_writer.init(65536, 4);
+    // The GPU load probe has no library to load here.
+    init_font();
     show_splash("Loading...", -1);
     init_game_systems();
     debug("total start-up time: %d ms", get_time_msec(get_ref_time() - start_mark));
-    debug("free video memory: %u MB", app_free_texmem() >> 20);
+    debug("free video memory: %u MB", get_free_texmem() >> 20);
 
     run_main_loop();
-    if (!shot_path.empty()) debug("-shot %s: screenshots come with the renderer; none saved", shot_path.c_str());
+    if (!shot_path.empty() && !save_screenshot_png(shot_path.c_str())) debug("-shot: can't save '%s'", shot_path.c_str());
     close_all_systems();
   } catch (...) {
     fatal("Oops! The game crashed. See log file for more info.");

@@ -1,7 +1,7 @@
 // The window side of the event handling: quit, activation, resizing,
 // Alt+Enter, the cursor; keyboard and mouse events go on to input.
 #include "app/app.h"
-#include "app/frame.h"
+#include "render/d3d_render.h"
 #include "app/input.h"
 #include "platform/process.h"
 #include "platform/window.h"
@@ -61,7 +61,7 @@ void main_window_proc(const SDL_Event& e) {
           quit_requested = true;
           return;
         case SDL_WINDOWEVENT_SIZE_CHANGED:
-          if (!window_minimized && !isFullscreen) app_resize_device(e.window.data1, e.window.data2, false, false);
+          if (!window_minimized && !isFullscreen) resize_d3d(e.window.data1, e.window.data2, false, false);
           break;
         case SDL_WINDOWEVENT_FOCUS_GAINED: window_has_focus = true; break;
         case SDL_WINDOWEVENT_FOCUS_LOST: window_has_focus = false; break;
@@ -122,22 +122,20 @@ void set_fullscreen(bool fs) {
   } else {
     wd = windowed_client_wd, ht = windowed_client_ht;
     if (wd == 0 || ht == 0) wd = app_screen_wd, ht = app_screen_ht;
-    if (wd == 0 || ht == 0) wd = app_device_wd() / 2, ht = app_device_ht() / 2;
+    if (wd == 0 || ht == 0) wd = d3d_wd / 2, ht = d3d_ht / 2;
   }
   if (fs) wd = app_screen_wd, ht = app_screen_ht;
 
-  // The window changes first so that a size of 0 lets the device take the
-  // window's new size.
-  if (fs) {
-    SDL_SetWindowFullscreen(main_window, SDL_WINDOW_FULLSCREEN_DESKTOP);
-    app_resize_device(wd, ht, true, true);
+  // The device switches the window's mode itself (a size of 0 in fullscreen
+  // takes the desktop mode); the windowed rectangle is restored afterwards.
+  resize_d3d(wd, ht, fs, true);
+  isFullscreen = d3d_fullscreen;
+  if (isFullscreen) {
     confine_cursor(true);
   } else {
-    SDL_SetWindowFullscreen(main_window, 0);
-    WindowRect r = have_windowed_state ? windowed_rect : WindowRect{0, 0, app_device_wd(), app_device_ht()};
+    WindowRect r = have_windowed_state ? windowed_rect : WindowRect{0, 0, d3d_wd, d3d_ht};
     if (app_screen_wd > 0) r = centered_client_rect(app_screen_wd, app_screen_ht);
     set_window_pos(r.x, r.y, r.w, r.h);
-    app_resize_device(wd, ht, false, true);
     confine_cursor(false);
   }
   cursor_confined = -1;  // the cursor state is decided again at the next dispatch

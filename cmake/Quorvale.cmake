@@ -26,7 +26,10 @@ function(qv_add_subsystem name)
   add_library(qv_${name} STATIC ${ARG_SOURCES})
   target_include_directories(qv_${name} PUBLIC ${CMAKE_SOURCE_DIR})
   target_compile_options(qv_${name} PRIVATE ${QV_COMMON_FLAGS})
-  set_target_properties(qv_${name} PROPERTIES POSITION_INDEPENDENT_CODE ON)
+  # The subsystems call each other both ways (the app core starts everything,
+  # everything logs through it), so the static libraries form cycles; the
+  # linker walks the cycle this many times.
+  set_target_properties(qv_${name} PROPERTIES POSITION_INDEPENDENT_CODE ON LINK_INTERFACE_MULTIPLICITY 4)
   if(ARG_DEPS)
     target_link_libraries(qv_${name} PUBLIC ${ARG_DEPS})
   endif()

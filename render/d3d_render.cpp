@@ -517,6 +517,13 @@ void close_d3d() {
 bool resize_d3d(int width, int height, bool fullscreen, bool force) {
   if (!d3d) return false;
   if (!fullscreen && (width == 0 || height == 0)) width = d3d_wd, height = d3d_ht;
+  if (fullscreen && (width < 1 || height < 1)) {  // no size asked: the desktop mode's
+    SDL_DisplayMode dm;
+    if (SDL_GetDesktopDisplayMode(0, &dm) == 0) {
+      if (width < 1) width = dm.w;
+      if (height < 1) height = dm.h;
+    }
+  }
   if (!force && width == d3d_wd && height == d3d_ht && fullscreen == d3d_fullscreen) return true;
   const char* mode = fullscreen ? "fullscreen" : "windowed";
   debug("=== resizing d3d to %dx%d %s", width, height, mode);

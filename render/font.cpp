@@ -309,7 +309,7 @@ void end_draw_text() {
 
 // ---------------------------------------------------------------- log and error message
 
-void font_draw_visual_log() {
+void draw_visual_log() {
   push_text_style();
   text_style.scale = 2;
   int n = visual_log_lines.count(), h = font_cell_ht;
@@ -318,7 +318,7 @@ void font_draw_visual_log() {
   pop_text_style();
 }
 
-void font_draw_error_message() {
+void draw_error_message() {
   if (!has_error_message()) return;
   push_text_style();
   text_style.scale = 2;

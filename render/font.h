@@ -62,8 +62,8 @@ StdRenderBatchState* get_font_batch_state();
 
 // The visual log and the on-screen error message of app/log.h, drawn at
 // text scale 2 between start_draw_text and end_draw_text.
-void font_draw_visual_log();
-void font_draw_error_message();
+void draw_visual_log();
+void draw_error_message();
 
 // Stores the message (null: empty; cut to 255 characters) and the progress
 // and shows one splash frame at once.

@@ -31,8 +31,8 @@ int main(int argc, char** argv) {
       set_back_buffer_target();
       draw_splash();
       start_draw_text();
-      font_draw_error_message();
-      font_draw_visual_log();
+      draw_error_message();
+      draw_visual_log();
       end_draw_text();
     };
     render_d3d_frame(0);

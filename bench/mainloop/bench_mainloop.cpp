@@ -3,7 +3,7 @@
 // (render decision, the frame through the device, present, statistics).
 #include <cstdio>
 #include "app/app.h"
-#include "app/frame.h"
+#include "render/d3d_render.h"
 #include "bench/bench.h"
 #include "game/game_mode.h"
 #include "platform/clock.h"
@@ -39,7 +39,7 @@ struct SteppingMode : EmptyMode {
 int main() {
   isFullscreen = false;
   app_screen_wd = 640, app_screen_ht = 360;
-  if (!open_main_window() || !app_device_usable()) {
+  if (!open_main_window() || !check_d3d_device()) {
     fprintf(stderr, "no window or GL device\n");
     return 1;
   }
@@ -55,7 +55,7 @@ int main() {
   quit_requested = false;
 
   // Steps: a test clock and no device.
-  app_close_device();
+  close_d3d();
   static const ClockSource clock = {step_clock_now, step_clock_sleep};
   set_clock_source(&clock);
   SteppingMode steps;

@@ -36,7 +36,8 @@ static int run_game(const std::string& home, std::vector<std::string> args) {
 
 TEST(GameRun, SixtyFramesHeadlessExitZeroWithTheLogOfAWholeRun) {
   TempDir home;
-  ASSERT_EQ(run_game(home.path, {"-win", "-360", "-frames", "60", "-shot", "last.png"}), 0);
+  std::string shot = home.file("last.png");
+  ASSERT_EQ(run_game(home.path, {"-win", "-360", "-frames", "60", "-shot", shot}), 0);
   std::string log, settings;
   ASSERT_TRUE(read_file(home.file("Quorvale/log.txt"), log));
   EXPECT_TRUE(std::regex_search(log, std::regex("^Log started [0-9/]+ [0-9:]+ in v0\\.27 DEMO\n"))) << log;
@@ -44,7 +45,17 @@ TEST(GameRun, SixtyFramesHeadlessExitZeroWithTheLogOfAWholeRun) {
   EXPECT_NE(log.find("app path: '" + app_path + "'\n"), std::string::npos) << log;
   EXPECT_TRUE(std::regex_search(log, std::regex("\ntotal start-up time: [0-9]+ ms\n"))) << log;
   EXPECT_TRUE(std::regex_search(log, std::regex("\nfree video memory: [0-9]+ MB\n"))) << log;
-  EXPECT_NE(log.find("-shot last.png"), std::string::npos) << log;
+  // -shot saved the last frame: a PNG of the device size.
+  std::string png;
+  ASSERT_TRUE(read_file(shot, png));
+  ASSERT_GT(png.size(), 24u);
+  EXPECT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n"));
+  auto be32 = [&](size_t at) {
+    return (uint32_t)(uint8_t)png[at] << 24 | (uint32_t)(uint8_t)png[at + 1] << 16 |
+           (uint32_t)(uint8_t)png[at + 2] << 8 | (uint32_t)(uint8_t)png[at + 3];
+  };
+  EXPECT_EQ(be32(16), 640u);  // IHDR width and height
+  EXPECT_EQ(be32(20), 360u);
   // Shutdown in order, ending the log.
   std::string order[] = {"closing...", "closed scene", "closed misc stuff", "freed all meshes",
                          "freed all textures", "closed d3d", "closed all systems"};

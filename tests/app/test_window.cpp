@@ -2,12 +2,12 @@
 // handling of activation, resizing and closing, and Alt+Enter.
 #include <gtest/gtest.h>
 #include "app/app.h"
-#include "app/frame.h"
+#include "render/d3d_render.h"
 #include "platform/window.h"
 
 struct Window : testing::Test {
   void TearDown() override {
-    app_close_device();
+    close_d3d();
     destroy_main_window();
     app_screen_wd = app_screen_ht = 0;
     isFullscreen = false;
@@ -43,8 +43,8 @@ TEST_F(Window, RequestedSizeIsTheDeviceSize) {
   get_client_size(w, h);
   EXPECT_EQ(w, 320);
   EXPECT_EQ(h, 200);
-  EXPECT_EQ(app_device_wd(), 320);
-  EXPECT_EQ(app_device_ht(), 200);
+  EXPECT_EQ(d3d_wd, 320);
+  EXPECT_EQ(d3d_ht, 200);
   EXPECT_STREQ(SDL_GetWindowTitle(main_window), "Quorvale 0.27 DEMO");
 }
 
@@ -55,8 +55,8 @@ TEST_F(Window, UnsetWidthTakesTheClientSizeAsDevice) {
   int w, h;
   get_client_size(w, h);
   EXPECT_GT(w, 0);
-  EXPECT_EQ(app_device_wd(), w);
-  EXPECT_EQ(app_device_ht(), h);
+  EXPECT_EQ(d3d_wd, w);
+  EXPECT_EQ(d3d_ht, h);
 }
 
 TEST_F(Window, ActivationResizeAndClose) {
@@ -72,13 +72,13 @@ TEST_F(Window, ActivationResizeAndClose) {
   push_window_event(SDL_WINDOWEVENT_SIZE_CHANGED, 10, 10);  // ignored while minimised
   dispatch_window_messages();
   EXPECT_FALSE(isAppActive);
-  EXPECT_EQ(app_device_wd(), 320);
+  EXPECT_EQ(d3d_wd, 320);
   push_window_event(SDL_WINDOWEVENT_RESTORED);
   push_window_event(SDL_WINDOWEVENT_SIZE_CHANGED, 400, 300);
   dispatch_window_messages();
   EXPECT_TRUE(isAppActive);
-  EXPECT_EQ(app_device_wd(), 400);
-  EXPECT_EQ(app_device_ht(), 300);
+  EXPECT_EQ(d3d_wd, 400);
+  EXPECT_EQ(d3d_ht, 300);
   EXPECT_FALSE(quit_requested);
   push_window_event(SDL_WINDOWEVENT_CLOSE);
   dispatch_window_messages();
@@ -91,7 +91,7 @@ TEST_F(Window, AltEnterTogglesFullscreenAndRestoresTheWindow) {
   app_screen_wd = 0, app_screen_ht = 0;
   ASSERT_TRUE(init_video());
   ASSERT_TRUE(create_main_window("t", false, {30, 40, 300, 200}, false));
-  ASSERT_TRUE(app_open_device(main_window, 300, 200));
+  ASSERT_TRUE(init_d3d(main_window, 300, 200, false, false));
   dispatch_window_messages();
   int x0, y0;
   SDL_GetWindowPosition(main_window, &x0, &y0);
@@ -99,18 +99,18 @@ TEST_F(Window, AltEnterTogglesFullscreenAndRestoresTheWindow) {
   push_alt_enter();
   dispatch_window_messages();
   EXPECT_TRUE(isFullscreen);
-  EXPECT_TRUE(SDL_GetWindowFlags(main_window) & SDL_WINDOW_FULLSCREEN_DESKTOP);
+  EXPECT_TRUE(SDL_GetWindowFlags(main_window) & SDL_WINDOW_FULLSCREEN);
   WindowRect screen = get_work_area();
   int w, h;
   get_client_size(w, h);
-  EXPECT_EQ(app_device_wd(), w);  // the device takes the screen
+  EXPECT_EQ(d3d_wd, w);  // the device takes the screen
   EXPECT_GE(w, 300);
   EXPECT_GE(screen.w, 300);
 
   push_alt_enter();
   dispatch_window_messages();
   EXPECT_FALSE(isFullscreen);
-  EXPECT_FALSE(SDL_GetWindowFlags(main_window) & SDL_WINDOW_FULLSCREEN_DESKTOP);
+  EXPECT_FALSE(SDL_GetWindowFlags(main_window) & SDL_WINDOW_FULLSCREEN);
   int x, y;
   SDL_GetWindowPosition(main_window, &x, &y);
   get_client_size(w, h);
@@ -118,6 +118,6 @@ TEST_F(Window, AltEnterTogglesFullscreenAndRestoresTheWindow) {
   EXPECT_EQ(y, y0);
   EXPECT_EQ(w, 300);
   EXPECT_EQ(h, 200);
-  EXPECT_EQ(app_device_wd(), 300);
-  EXPECT_EQ(app_device_ht(), 200);
+  EXPECT_EQ(d3d_wd, 300);
+  EXPECT_EQ(d3d_ht, 200);
 }

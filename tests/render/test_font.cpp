@@ -157,8 +157,8 @@ TEST_F(Font, ErrorMessageBandAndVisualLog) {
   clear_visual_log();
   visual_log("line one");
   draw_on_grey([] {
-    font_draw_error_message();
-    font_draw_visual_log();
+    draw_error_message();
+    draw_visual_log();
   });
   // The band covers the top 12 cell heights: 0xCC660000 over grey.
   uint32_t band = screen_pixel(2, TEST_HT - 2);
@@ -168,7 +168,7 @@ TEST_F(Font, ErrorMessageBandAndVisualLog) {
   // Yellow text lies in the band; "Broken" has no 'A' or 'B' glyph ink here,
   // so use one that has.
   set_error_message("AB");
-  draw_on_grey([] { font_draw_error_message(); });
+  draw_on_grey([] { draw_error_message(); });
   int yellow = 0;
   for (int x = 0; x < TEST_WD; x++)
     for (int y = TEST_HT - 12 * 8; y < TEST_HT; y++) yellow += screen_pixel(x, y) == 0xFFFFEE00u;
