@@ -6,6 +6,7 @@
 // the game-object module's; the modes call them by name.
 #pragma once
 #include "lib/strings.h"
+#include "squirrel/squirrel.h"
 
 struct GameMode {
   virtual void onEnter(GameMode* prev) = 0;
@@ -105,6 +106,16 @@ void go_to_main_menu();
 void step_world(float dt);
 // The keys every mode with an update shares: screenshot, Escape, developer keys.
 void handle_common_keys();
+// The gameplay modes under gameModes/ in the application folder: an array of
+// their info.nut tables game_mode_info, each given "id" = its folder name,
+// sorted by "sortOrder" (0 where absent). Folders without such a table are
+// left out; script errors are logged. The array is the scratch VM's root
+// slot "modes" and stays valid until the next scan.
+HSQOBJECT scan_gameplay_modes();
+// TEMPORARY: the scratch VM scan_gameplay_modes runs in (made on first use),
+// until the reloadable-VM host's scratch_vm exists.
+HSQUIRRELVM gameplay_modes_vm();
+
 // Start-up: with a gameplay mode named on the command line, the module's new
 // game and the universe mode; otherwise the main menu. Then the camera
 // moves to the local player when the module made one.

@@ -49,10 +49,23 @@ static void clear_weak_refs(BaseObject* o) {
   } while (r && r != first);
 }
 
+// The script side of a dying object: its instance loses the native pointer
+// (so scripts see a dead object) and the handle lets go of it.
+static void detach_script_instance(ObjectScriptHandle& h) {
+  HSQUIRRELVM v = h.vm;
+  if (!v) return;
+  SQInteger top = sq_gettop(v);
+  sq_pushobject(v, h.obj);
+  if (sq_gettype(v, -1) == OT_WEAKREF && SQ_SUCCEEDED(sq_getweakrefval(v, -1))) sq_remove(v, -2);
+  if (sq_gettype(v, -1) == OT_INSTANCE) sq_setinstanceup(v, -1, nullptr);
+  sq_settop(v, top);
+  sq_release(v, &h.obj);
+  sq_resetobject(&h.obj);
+  h.vm = nullptr;
+}
+
 BaseObject::~BaseObject() {
-  // The script instance is detached by the binding layer, which is the only
-  // code that sets the handle: until it exists no object has a script
-  // instance and the handle stays null here.
+  detach_script_instance(script);
   clear_weak_refs(this);
 }
 

@@ -43,10 +43,10 @@ struct WeakRef : WeakRefLink {
   explicit operator bool() const { return target != nullptr; }
 };
 
-// Handle on the object's script instance: the script value and the VM that
-// holds the reference (null VM: no handle). Same layout as the binding
-// layer's handle type; it takes that type's place once the binding layer
-// exists.
+// Handle on the object's script instance: the script value (the instance or
+// a weak reference to it) and the VM in which the handle holds a reference
+// (null VM: no handle). Same layout as the binding layer's handle type,
+// which takes its place once the binding layer exists.
 struct ObjectScriptHandle {
   HSQOBJECT obj = {OT_NULL, {}};
   HSQUIRRELVM vm = nullptr;

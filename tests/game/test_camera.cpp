@@ -3,6 +3,7 @@
 #include <cmath>
 #include "app/app.h"
 #include "app/config.h"
+#include "app/input.h"
 #include "game/camera.h"
 #include "game/game_mode.h"
 #include "tests/game/game_fixture.h"
@@ -120,6 +121,54 @@ TEST_F(Camera, MouseLookTurnsAndInvertedMouseRaisesThePitch) {
   turn_camera(-100, 0, 1);
   EXPECT_GT(camera_yaw, -6.2831853f);
   EXPECT_LT(camera_yaw, 6.2831853f);
+}
+
+SDL_Event motion_to(int x, int y) {
+  SDL_Event e = {};
+  e.type = SDL_MOUSEMOTION;
+  e.motion.x = x;
+  e.motion.y = y;
+  return e;
+}
+
+// Frames of a mode with the mouse over the window (a held button keeps it
+// there without a real pointer) and moved from the screen centre.
+TEST_F(Camera, FreeLookAndMouseLookFollowTheMouseFromTheCentre) {
+  input_on_sdl_event(button_event(true, SDL_BUTTON_RIGHT));
+  update_mouse_over();
+  ASSERT_TRUE(isMouseOver());
+  for (bool inverted : {false, true}) {
+    invert_mouse_y = inverted;
+    set_game_mode(dev_mode);
+    play_control.mouse_captured = false;
+    camera_yaw = camera_pitch = 0;
+    camera_zoom = prev_camera_zoom = 2;
+    input_on_sdl_event(motion_to(320 + 50, 180 + 10));  // right of and below the centre
+    dev_mode->render(0);  // the first frame only takes the mouse
+    EXPECT_EQ(camera_yaw, 0.0f);
+    EXPECT_TRUE(play_control.mouse_captured);
+    EXPECT_TRUE(shouldHideMouse);
+    dev_mode->render(0);
+    EXPECT_NEAR(camera_yaw, -0.002f * 50 / 2, 1e-6f);
+    EXPECT_NEAR(camera_pitch, (inverted ? 0.002f : -0.002f) * 10 / 2, 1e-6f);
+  }
+  invert_mouse_y = false;
+
+  // Play: no zoom division, and the roll follows the flight speed.
+  set_game_mode(play_mode);
+  camera_yaw = camera_pitch = 0;
+  play_control.flight_speed = play_control.prev_flight_speed = 0.5f;
+  play_mode->render(0);
+  play_mode->render(0);
+  EXPECT_NEAR(camera_yaw, -0.1f, 1e-6f);
+  EXPECT_NEAR(camera_roll, 50 * 0.5f * 0.2f, 1e-5f);
+
+  // With the window inactive the mouse is let go.
+  isAppActive = false;
+  play_mode->render(0);
+  EXPECT_FALSE(play_control.mouse_captured);
+  EXPECT_FALSE(shouldHideMouse);
+  input_on_sdl_event(button_event(false, SDL_BUTTON_RIGHT));
 }
 
 TEST_F(Camera, ShowcaseKeepsItsPitchOverFlatGround) {

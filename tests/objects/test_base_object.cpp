@@ -89,3 +89,39 @@ TEST(GlobResTable, IdsByName) {
 }
 
 }  // namespace
+
+namespace {
+
+// A script instance whose native pointer is the object, held by the object's
+// handle strongly or through a weak reference.
+void attach_instance(HSQUIRRELVM v, BaseObject* o, bool weak, HSQOBJECT* instance) {
+  sq_newclass(v, SQFalse);
+  sq_createinstance(v, -1);
+  sq_setinstanceup(v, -1, o);
+  sq_getstackobj(v, -1, instance);
+  sq_addref(v, instance);  // the test's own reference, to look at the instance afterwards
+  if (weak) sq_weakref(v, -1);
+  sq_getstackobj(v, -1, &o->script.obj);
+  sq_addref(v, &o->script.obj);
+  o->script.vm = v;
+  sq_settop(v, 0);
+}
+
+TEST(BaseObject, DeletionLeavesTheScriptInstanceWithoutItsObject) {
+  HSQUIRRELVM v = sq_open(1024);
+  for (bool weak : {false, true}) {
+    BaseObject* o = new BaseObject;
+    HSQOBJECT instance;
+    attach_instance(v, o, weak, &instance);
+    delete o;
+    sq_pushobject(v, instance);
+    SQUserPointer up = &up;
+    ASSERT_TRUE(SQ_SUCCEEDED(sq_getinstanceup(v, -1, &up, nullptr)));
+    EXPECT_EQ(up, nullptr) << (weak ? "weak" : "strong");
+    sq_settop(v, 0);
+    sq_release(v, &instance);
+  }
+  sq_close(v);
+}
+
+}  // namespace
