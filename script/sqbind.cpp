@@ -529,7 +529,8 @@ bool compile_file(HSQUIRRELVM vm, const char* path) {
     debug("can't read script file '%s'", path);
     return false;
   }
-  return SQ_SUCCEEDED(sq_compilebuffer(vm, text.data(), text.count(), source_name_of(path), SQTrue));
+  const char* src = text.count() ? text.data() : "";  // an empty file is an empty script
+  return SQ_SUCCEEDED(sq_compilebuffer(vm, src, text.count(), source_name_of(path), SQTrue));
 }
 
 static bool run_compiled(HSQUIRRELVM vm) {

@@ -436,6 +436,40 @@ SQInteger method_thunk(HSQUIRRELVM v) {
   }
 }
 
+// A method written as a free function whose first parameter is the
+// instance: `this` (stack slot 1) is read with C's tag, the arguments
+// follow from slot 2.
+template <class C, class R, class... A, size_t... I>
+SQInteger call_this_function(HSQUIRRELVM v, C* self, R (*fn)(C*, A...), std::index_sequence<I...>) {
+  std::tuple<std::decay_t<A>...> args{Arg<std::decay_t<A>>::get(v, (SQInteger)(I + 2))...};
+  if constexpr (std::is_void_v<R>) {
+    fn(self, std::get<I>(args)...);
+    return 0;
+  } else {
+    R r = fn(self, std::get<I>(args)...);
+    push_result(v, r);
+    return 1;
+  }
+}
+
+template <class C, class R, class... A>
+SQInteger this_function_thunk(HSQUIRRELVM v) {
+  SQUserPointer self = nullptr;
+  if (SQ_FAILED(sq_getinstanceup(v, 1, &self, class_tag<C>())) || !self)
+    return sq_throwerror(v, "invalid 'this' in C++ method call");
+  SQUserPointer up = nullptr;
+  sq_getuserpointer(v, sq_gettop(v), &up);
+  if (!up) return sq_throwerror(v, "no method stored for C++ call");
+  sq_poptop(v);
+  try {
+    return call_this_function(v, (C*)self, (R(*)(C*, A...))up, std::index_sequence_for<A...>{});
+  } catch (const SqCallFailed&) {
+    return rethrow_call_failure(v);
+  } catch (const SquirrelError& e) {
+    return throw_to_script(v, e);
+  }
+}
+
 // A constructor's factory reads the script arguments (slot 2 on), builds the
 // native object and calls init_instance.
 typedef void (*Factory)(HSQUIRRELVM v);
@@ -468,6 +502,10 @@ template <class C, class R, class... A>
 void register_method(const SqObject& target, const char* name, R (C::*m)(A...) const) {
   typedef R (C::*M)(A...) const;
   register_closure_ud(target, name, &method_thunk<C, M, R, A...>, &m, (int)sizeof(M));
+}
+template <class C, class R, class... A>
+void register_this_function(const SqObject& target, const char* name, R (*fn)(C*, A...)) {
+  register_closure(target, name, &this_function_thunk<C, R, A...>, (SQUserPointer)fn);
 }
 template <class C>
 void register_constructor(const SqObject& cls, Factory factory) {
