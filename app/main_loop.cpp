@@ -18,6 +18,7 @@
 #include "render/d3d_shaders.h"
 #include "render/font.h"
 #include "render/textures.h"
+#include "world/worldGen.h"
 
 float time_dt = 0.0f;
 float time_ik = 1.0f;
@@ -80,11 +81,11 @@ static int read_gpu_load() { return -1; }
 static void run_once_per_second_tasks() {
   reload_shaders(false);
   reload_textures(false);
-  // Filled by the module host, sky, world scripts and sound: the script and
-  // module reload set (reload_gameobj(false) and class re-registration; the
-  // sky script with its error box "Error in sky script:\n%s"; the world script
-  // and palette with regeneration and "Error in world gen script:\n%s"; the
-  // sound script with "Error in sound script:\n%s").
+  // Filled by the module host, sky and sound: the script and module reload
+  // set (reload_gameobj(false) and class re-registration; the sky script with
+  // its error box "Error in sky script:\n%s"), then the world script below,
+  // then the sound script with "Error in sound script:\n%s".
+  reload_world_script_if_changed();
   flush_app_config();
 }
 

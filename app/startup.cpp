@@ -17,8 +17,10 @@
 #include "render/font.h"
 #include "render/renderBatch.h"
 #include "render/textures.h"
+#include "script/sqVMReload.h"
 #include "world/heightmap.h"
 #include "world/noise.h"
+#include "world/worldGen.h"
 
 int app_screen_wd = 0, app_screen_ht = 0;
 bool want_fullscreen = true;
@@ -53,9 +55,7 @@ bool open_main_window() {
 void init_game_systems() {
   HeightmapData::init_grids();
   set_update_rate(20, 5);
-  // Filled by the reloadable script machines: the scratch machine, stack
-  // 1024, math and string libraries in its root table; fatal "Can't create
-  // scratch VM" on failure.
+  create_scratch_vm();
   init_controls();
   // Filled by sound: start sound and load "sound/sound.nut"; listener
   // factors 1, 1, 1; "sound_volume" and "music_volume" (default 10000 each)
@@ -80,6 +80,18 @@ void init_game_systems() {
   init_spells_ui();
   // Filled by the GUI runtime: the standard GUI image state (no texture, no shader).
   init_gameobj();
+  // A gameplay mode named on the command line starts its world script, which
+  // sets the mode's flags, before the first mode is entered. A broken script
+  // is shown on screen; the game goes on without it.
+  if (!start_game_mode.empty()) {
+    try {
+      init_world_script(start_game_mode.c_str());
+    } catch (const sqbind::SquirrelError& e) {
+      TempString<4096> msg;
+      msg.printf("Error in world gen script:\n%s", e.what());
+      set_error_message(msg);
+    }
+  }
   enter_first_game_mode();
 }
 
@@ -89,7 +101,8 @@ void close_all_systems() {
   closing = true;
   debug("closing...");
   close_gameobj_objects();
-  // Filled by the world script: close_world_script.
+  close_world_script();
+  close_scratch_vm();
   close_gameobj_module();
   // Filled as each system arrives; each step does nothing when its system
   // never started: the shadow resources, close_debug_vis, the
