@@ -109,12 +109,9 @@ void handle_common_keys();
 // The gameplay modes under gameModes/ in the application folder: an array of
 // their info.nut tables game_mode_info, each given "id" = its folder name,
 // sorted by "sortOrder" (0 where absent). Folders without such a table are
-// left out; script errors are logged. The array is the scratch VM's root
-// slot "modes" and stays valid until the next scan.
+// left out; script errors are logged. The array is the scratch VM's
+// (scratch_vm) root slot "modes" and stays valid until the next scan.
 HSQOBJECT scan_gameplay_modes();
-// TEMPORARY: the scratch VM scan_gameplay_modes runs in (made on first use),
-// until the reloadable-VM host's scratch_vm exists.
-HSQUIRRELVM gameplay_modes_vm();
 
 // Start-up: with a gameplay mode named on the command line, the module's new
 // game and the universe mode; otherwise the main menu. Then the camera

@@ -1,8 +1,8 @@
 // The gameplay modes the menus offer: one data folder under gameModes/ per
-// mode, described by the table game_mode_info of its info.nut.
+// mode, described by the table game_mode_info of its info.nut, read in the
+// scratch script machine.
 #include <dirent.h>
 #include <sys/stat.h>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,44 +10,7 @@
 #include "lib/check.h"
 #include "lib/dynArray.h"
 #include "platform/paths.h"
-#include "squirrel/sqstdmath.h"
-#include "squirrel/sqstdstring.h"
-
-// ---- the scratch VM
-//
-// TEMPORARY: a scratch VM of this file's own (stack 1024, math and string
-// libraries, errors to the log). The reloadable-VM host's exported
-// scratch_vm, created once at start-up, takes its place when it exists.
-
-static HSQUIRRELVM own_scratch_vm = nullptr;
-
-static void scratch_print(HSQUIRRELVM, const SQChar* fmt, ...) {
-  va_list a;
-  va_start(a, fmt);
-  vdebug(fmt, a);
-  va_end(a);
-}
-
-static void scratch_compile_error(HSQUIRRELVM, const SQChar* desc, const SQChar* source, SQInteger line,
-                                  SQInteger column) {
-  debug_("bin/%s(%d,%d): error: %s\n", source, (int)line, (int)column, desc);
-}
-
-HSQUIRRELVM gameplay_modes_vm() {
-  if (own_scratch_vm) return own_scratch_vm;
-  HSQUIRRELVM v = sq_open(1024);
-  if (!v) fatal("Can't create scratch VM");
-  sq_setprintfunc(v, scratch_print, scratch_print);
-  sq_setcompilererrorhandler(v, scratch_compile_error);
-  sq_pushroottable(v);
-  sqstd_register_mathlib(v);
-  sqstd_register_stringlib(v);
-  sq_pop(v, 1);
-  own_scratch_vm = v;
-  return v;
-}
-
-// ---- scanning
+#include "script/sqVMReload.h"
 
 // Logs the VM's last error as a game mode script error.
 static void log_script_error(HSQUIRRELVM v) {
@@ -121,7 +84,8 @@ static void delete_root_slot(HSQUIRRELVM v, const char* name) {
 }
 
 HSQOBJECT scan_gameplay_modes() {
-  HSQUIRRELVM v = gameplay_modes_vm();
+  if (!scratch_vm) create_scratch_vm();
+  HSQUIRRELVM v = scratch_vm;
   SQInteger top = sq_gettop(v);
   sq_newarray(v, 0);
   HSQOBJECT modes;

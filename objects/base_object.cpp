@@ -1,5 +1,4 @@
 #include "objects/base_object.h"
-#include <stdexcept>
 
 DynArray<BaseObject*> deleted_gameobjs;
 
@@ -51,17 +50,13 @@ static void clear_weak_refs(BaseObject* o) {
 
 // The script side of a dying object: its instance loses the native pointer
 // (so scripts see a dead object) and the handle lets go of it.
-static void detach_script_instance(ObjectScriptHandle& h) {
+static void detach_script_instance(sqbind::SqObject& h) {
   HSQUIRRELVM v = h.vm;
   if (!v) return;
   SQInteger top = sq_gettop(v);
-  sq_pushobject(v, h.obj);
-  if (sq_gettype(v, -1) == OT_WEAKREF && SQ_SUCCEEDED(sq_getweakrefval(v, -1))) sq_remove(v, -2);
-  if (sq_gettype(v, -1) == OT_INSTANCE) sq_setinstanceup(v, -1, nullptr);
+  if (h.push(v) && sq_gettype(v, -1) == OT_INSTANCE) sq_setinstanceup(v, -1, nullptr);
   sq_settop(v, top);
-  sq_release(v, &h.obj);
-  sq_resetobject(&h.obj);
-  h.vm = nullptr;
+  h.release();
 }
 
 BaseObject::~BaseObject() {
@@ -82,10 +77,7 @@ int BaseObject::onMessage(int) { return 0; }
 const char* BaseObject::getClassName() { return "BaseObject"; }
 int BaseObject::getClassId() { return 0; }
 
-void BaseObject::push(HSQUIRRELVM) {
-  // The binding layer's SquirrelError takes the place of this exception type.
-  throw std::runtime_error("Can't push BaseObject to script");
-}
+void BaseObject::push(HSQUIRRELVM) { throw sqbind::SquirrelError("Can't push BaseObject to script"); }
 
 void* BaseObject::operator new(size_t bytes) {
   void* p = dlmalloc(bytes);

@@ -6,7 +6,7 @@
 #pragma once
 #include <cstddef>
 #include "lib/dynArray.h"
-#include "squirrel/squirrel.h"
+#include "script/sqbind.h"
 
 class BaseObject;
 
@@ -43,15 +43,6 @@ struct WeakRef : WeakRefLink {
   explicit operator bool() const { return target != nullptr; }
 };
 
-// Handle on the object's script instance: the script value (the instance or
-// a weak reference to it) and the VM in which the handle holds a reference
-// (null VM: no handle). Same layout as the binding layer's handle type,
-// which takes its place once the binding layer exists.
-struct ObjectScriptHandle {
-  HSQOBJECT obj = {OT_NULL, {}};
-  HSQUIRRELVM vm = nullptr;
-};
-
 // State word values.
 enum {
   OBJ_ALIVE = 0,
@@ -62,7 +53,7 @@ enum {
 class BaseObject {
  public:
   WeakRefLink* weak_refs = nullptr;  // first reference of the circular list, null when none
-  ObjectScriptHandle script;         // the object's script instance; null until first pushed
+  sqbind::SqObject script;           // the object's script instance; null until first pushed
   int state = OBJ_ALIVE;
   int ser_id = 0;  // number in saved data; the module numbers its objects
 
@@ -84,7 +75,7 @@ class BaseObject {
   virtual const char* getClassName();
   // The module's class id of the object (0 for the base).
   virtual int getClassId();
-  // Pushes the object's script instance; the base cannot be pushed.
+  // Pushes the object's script instance; the base throws SquirrelError.
   virtual void push(HSQUIRRELVM vm);
 
   // Game objects live on the shared heap.

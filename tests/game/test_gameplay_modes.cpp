@@ -6,6 +6,7 @@
 #include <vector>
 #include "game/game_mode.h"
 #include "platform/paths.h"
+#include "script/sqVMReload.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -13,7 +14,7 @@ namespace {
 // The "id" of every table in the scanned array, in order.
 std::vector<std::string> scanned_ids() {
   HSQOBJECT modes = scan_gameplay_modes();
-  HSQUIRRELVM v = gameplay_modes_vm();
+  HSQUIRRELVM v = scratch_vm;
   SQInteger top = sq_gettop(v);
   sq_pushobject(v, modes);
   std::vector<std::string> ids;

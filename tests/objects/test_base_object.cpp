@@ -56,7 +56,7 @@ TEST(BaseObject, BaseCannotBePushedToScript) {
   try {
     o.push(nullptr);
     FAIL() << "push did not throw";
-  } catch (const std::exception& e) {
+  } catch (const sqbind::SquirrelError& e) {
     EXPECT_STREQ(e.what(), "Can't push BaseObject to script");
   }
 }
@@ -100,10 +100,7 @@ void attach_instance(HSQUIRRELVM v, BaseObject* o, bool weak, HSQOBJECT* instanc
   sq_setinstanceup(v, -1, o);
   sq_getstackobj(v, -1, instance);
   sq_addref(v, instance);  // the test's own reference, to look at the instance afterwards
-  if (weak) sq_weakref(v, -1);
-  sq_getstackobj(v, -1, &o->script.obj);
-  sq_addref(v, &o->script.obj);
-  o->script.vm = v;
+  o->script = weak ? sqbind::SqObject::weakFromStack(v, -1) : sqbind::SqObject::fromStack(v, -1);
   sq_settop(v, 0);
 }
 
