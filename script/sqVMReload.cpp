@@ -35,12 +35,18 @@ void SqReloadableVM::close() {
 }
 
 bool SqReloadableVM::include(const char* path) {
+  // A path that cannot be a file name here fails like a missing file
+  // instead of overflowing the path buffer.
+  size_t len = strlen(path), base = path[0] == '/' ? 0 : strlen(app_path);
+  if (base + len >= sizeof(RunFile::path) - 1) {
+    debug("can't include '%s': the path is too long", path);
+    return false;
+  }
   PathString full = make_full_path(path);
   for (const RunFile& f : files)
     if (strcasecmp(f.path, full) == 0) return true;
   RunFile f;
-  TempString<260> copy(full);  // a path that does not fit is an internal check
-  memcpy(f.path, copy.c_str(), copy.length() + 1);
+  memcpy(f.path, full.c_str(), full.length() + 1);
   f.mtime = get_file_time(full);
   files.push_back(f);
   return run_file(vm, full);

@@ -63,7 +63,7 @@ static bool write_world_png(const char* path) {
       for (float& c : rgb) c *= shade;
       float w = water[i].amount;
       if (w > 0.01f) {  // water: blue, deeper darker
-        float t = clamp01(0.35f + w / 6.0f);
+        float t = clamp01(0.55f + w / 5.0f);
         float deep[3] = {0.05f, 0.18f, 0.32f};
         for (int k = 0; k < 3; k++) rgb[k] = rgb[k] + (deep[k] - rgb[k]) * t;
       } else if (w < -0.01f) {  // lava glows

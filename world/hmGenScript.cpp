@@ -604,8 +604,10 @@ bool BitMap::dumpTga(const char* path) const {
   h[15] = 1;  // height 256
   h[16] = 32;
   h[17] = 8;  // eight alpha bits, rows from the bottom
-  uint32_t* px = (uint32_t*)(h + 18);
-  for (int i = 0; i < HMAP_CELLS; i++) px[i] = getIndex(i) ? 0xFFFFFFFFu : 0xFF000000u;
+  for (int i = 0; i < HMAP_CELLS; i++) {
+    uint32_t px = getIndex(i) ? 0xFFFFFFFFu : 0xFF000000u;  // bytes b, g, r, a
+    memcpy(h + 18 + 4 * i, &px, 4);
+  }
   return write_file_replacing(make_full_path(path), file.data(), (size_t)file.count());
 }
 

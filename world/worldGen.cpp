@@ -16,6 +16,7 @@
 #include "objects/gameobj_ops.h"
 #include "objects/player.h"
 #include "objects/spells.h"
+#include "persist/savedGame.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
 #include "render/font.h"
@@ -523,6 +524,8 @@ static void read_game_mode_info() {
 void init_world_script(const char* mode) {
   debug("--- switching to gameplay mode <%s>", mode);
   close_world_script();
+  // Mode names make file paths; one that cannot is refused (from -start, say).
+  if (strlen(mode) > 100) throw SquirrelError("the gameplay mode's name is too long");
   if (!world_script.init(1024)) fatal("error creating world gen script VM");
   HSQUIRRELVM vm = world_script.vm;
   game_mode_id = mode;
@@ -530,7 +533,7 @@ void init_world_script(const char* mode) {
   bind_hmap_mask(vm);
   bind_int_map(vm);
   bind_bit_map(vm);
-  // The universe functions save_game and leave_world come with the saved games.
+  bind_universe(vm);
   if (bind_gameobj) bind_gameobj(vm);
   bind_vec4f(vm);
   bind_generation(vm);
@@ -594,7 +597,7 @@ void generate_world(const char* name) {
   memcpy(target_hmap, hmap, HMAP_CELLS * sizeof(float));
   memcpy(tmpw, water, HMAP_CELLS * sizeof(Water));
   // LATER(terrain renderer): refresh all terrain render data.
-  // LATER(saved games): world_time = 0 (the world clock is still the module's own).
+  world_time = 0;
   if (!local_player && create_player) {
     local_player = create_player(player_start_pos);
     if (local_player) local_player->initPlayer();

@@ -102,8 +102,9 @@ function village_map(sites, r) {
   return m;
 }
 
-// Levels each site and builds houses around its centre; the first site
-// also gets the large hall. Returns the position of the first village.
+// Levels each site and tries houses around its centre (a house whose
+// ground is taken is not built); the first site also gets the large hall.
+// Returns the position of the first village.
 function build_villages(sites, radius, houses) {
   local first = null;
   foreach (i, s in sites) {
@@ -111,7 +112,7 @@ function build_villages(sites, radius, houses) {
     local h = get_average_circle_height(x, z, radius);
     flatten_circle(x, z, radius + 3, h, 0.9, 3.0);
     if (i == 0) place_house(x, z, -2);
-    for (local k = 0; k < houses; k++) {
+    for (local k = 0; k < houses * 3; k++) {
       local d = make_dir_xz(frnd());
       local r = rndf(4.0, radius);
       place_house(round(x + getx(d) * r), round(z + getz(d) * r), rndi(0, 8));
@@ -182,8 +183,8 @@ function gen_desert(p) {
   fill_water(oasis);
   local sites = find_village_sites(2, oasis + 1.0, 0.985);
   local village = village_map(sites, 7);
-  local slope = HmapMask.fromSlope(), hm = HmapMask.fromHeight(), scrub = noise_layer(0.5);
-  local bush = noise_level(scrub, 0.8);
+  local slope = HmapMask.fromSlope(), hm = HmapMask.fromHeight(), scrub = noise_layer(0.85);
+  local bush = noise_level(scrub, 0.7);
   local r = hm.calcMinMax();
   local mid = r[0] + (r[1] - r[0]) * 0.45;
   repaint_land(function(x, z, c, t) {
@@ -289,7 +290,7 @@ function gen_alpine(p) {
   add_voronoi_hills(4, 0, 20, 1.0);
   add_fast_noise(0, 5, null, GT_ROCK, 255, 0.62);
   for (local i = 0; i < 3; i++)
-    gen_fault(hmfrnd(), hmfrnd(), srnd(), srnd(), rndf(10, 18), 0.6, 20, null, GT_ROCK);
+    gen_fault(hmfrnd(), hmfrnd(), srnd(), srnd(), rndf(6, 11), 0.6, 30, null, GT_ROCK);
   recenter_hmap();
   recolor_by_height(ColorRamp.linear(p.soil, p.rock));
   erode(8000, { Kq = 8.0, Kd = 0.04, Kr = 0.8 });

@@ -125,6 +125,13 @@ TEST_F(Reload, AMissingFileIsListedAndWantsAReloadWhenItAppears) {
   EXPECT_FALSE(rvm.needsReload());
   write_script("later.nut");
   EXPECT_TRUE(rvm.needsReload());
+  // A path too long for a file name fails like a missing file.
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(rvm.include(std::string(300, 'a').c_str()));
+  EXPECT_FALSE(run(("include(\"" + std::string(400, 'b') + "\"); throw \"after\";").c_str()));
+  testing::internal::GetCapturedStdout();
+  EXPECT_STREQ(SquirrelError(rvm.vm).what(), "after");
+  EXPECT_EQ(rvm.files.count(), 1);
   EXPECT_TRUE(rvm.reload(false));
   EXPECT_EQ(order(), "later.nut ");
 }
