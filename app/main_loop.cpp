@@ -13,11 +13,13 @@
 #include "app/input.h"
 #include "game/game_mode.h"
 #include "lib/check.h"
+#include "objects/gameobj_ops.h"
 #include "platform/clock.h"
 #include "render/d3d_render.h"
 #include "render/d3d_shaders.h"
 #include "render/font.h"
 #include "render/textures.h"
+#include "world/heightmap.h"
 #include "world/worldGen.h"
 
 float time_dt = 0.0f;
@@ -65,9 +67,15 @@ int simulate_world(float seconds) {
   int rounds = 0;
   for (double r = seconds; r > 0; r -= 0.05) {
     show_splash("Simulating the world", (float)(1.0 - r / seconds));
-    // Filled as the world arrives: land morphing by 0.05 s (timed "hm
-    // update"), water and lava by 0.05 s, common effects (timed "fx"), and
-    // the module's update_gameobj(0.05).
+    // Land morphing and water and lava by one step (LATER(timing overlay):
+    // timed as "hm update"), LATER(effects): the common effects (timed
+    // "fx"), then the module's objects. Without grids or a module (tests of
+    // the loop alone) only the rounds are counted.
+    if (HeightmapData::hmap) {
+      HeightmapData::updateHmap(0.05f);
+      HeightmapData::simWater(0.05f);
+    }
+    if (update_gameobj) update_gameobj(0.05f);
     rounds++;
   }
   return rounds;

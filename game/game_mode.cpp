@@ -13,9 +13,11 @@
 #include "game/camera.h"
 #include "objects/gameobj_ops.h"
 #include "objects/player.h"
+#include "persist/savedGame.h"
 #include "render/d3d_render.h"
 #include "world/erosion.h"
 #include "world/heightmap.h"
+#include "world/worldGen.h"
 
 GameMode* cur_game_mode = nullptr;
 
@@ -62,7 +64,7 @@ void step_world(float dt) {
 
 void go_to_main_menu() {
   close_game_menu();
-  // LATER(saved games): release the universe data.
+  release_universe_data();
   // LATER(world script): start the world script of the gameplay mode
   // "mainMenu", then generate_world("main_menu").
   set_game_mode(main_menu_mode);
@@ -80,15 +82,6 @@ void enter_first_game_mode() {
     go_to_main_menu();
   }
   if (local_player) set_camera_pos(local_player->getPos());
-}
-
-void leave_world() {
-  // LATER(saved games): with a universe, save the game, destroy the local
-  // player, simulate the world for world_sim_after_leave_time, set
-  // "enteredWorld" to -1, save again and switch to the universe mode.
-  reset_fly_control();
-  // LATER(world script): generate_world("game").
-  set_game_mode(play_mode);
 }
 
 // The 3-D scene of a mode's frame at t seconds after the last step.
@@ -195,10 +188,7 @@ void UniverseMode::onEnter(GameMode* prev) {
   // LATER(sound): stop all world sounds.
   if (game_mode_has_universe) {
     open_universe_gui();
-    // LATER(saved games): when the universe's "enteredWorld" is 0 or more,
-    // load that world: on success log "loaded world #%d", store it as the
-    // world script's "cur_world" and switch to the developer or play mode;
-    // on failure set should_close_game_menu.
+    enter_stored_world();
     return;
   }
   reset_fly_control();
@@ -210,7 +200,7 @@ void UniverseMode::onLeave(GameMode* next) { close_game_menu(); }
 void UniverseMode::update(float dt) {
   update_game_menu(dt);
   if (should_close_game_menu) {
-    // LATER(saved games): enter the world the universe screen picked.
+    enter_picked_world();
     set_game_mode(play_mode);
   }
   handle_common_keys();

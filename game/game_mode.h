@@ -117,6 +117,7 @@ HSQOBJECT scan_gameplay_modes();
 // game and the universe mode; otherwise the main menu. Then the camera
 // moves to the local player when the module made one.
 void enter_first_game_mode();
-// Leaves the current world. Without a universe (the only case until saved
-// games exist): a fresh play start.
+// Leaves the current world (persist/universe.cpp). With a universe: saves,
+// lets the world run on without the player for world_sim_after_leave_time,
+// saves again and returns to the universe view; without one: a new world.
 void leave_world();

@@ -5,6 +5,7 @@
 // its name, its id, its base and its lists.
 #pragma once
 #include "objects/base_object.h"
+#include "objects/castle.h"
 #include "objects/object_lists.h"
 #include "objects/player.h"
 
@@ -20,7 +21,7 @@
   X(BuildingObject, BaseObject, DEF)              \
   X(BurnEffect, BaseObject, DEF)                  \
   X(CastleMissile, BaseMissile, DEF)              \
-  X(CastleObject, BuildingObject, DEF)            \
+  X(CastleObject, BaseObject, PRE)                \
   X(CastleSpell, SpellObject, DEF)                \
   X(ClaimManaMissile, BaseMissile, DEF)           \
   X(ClaimManaSpell, SpellObject, DEF)             \
@@ -133,6 +134,13 @@ class SpellObject : public BaseObject {
   int getClassId() override { return CLS_SpellObject; }
 };
 
+// The castle: the host declares its state (objects/castle.h).
+class CastleBuilding final : public CastleObject {
+ public:
+  const char* getClassName() override { return "CastleObject"; }
+  int getClassId() override { return CLS_CastleObject; }
+};
+
 // The player: the host declares its interface, the module implements it.
 class PlayerObject final : public Player {
  public:
@@ -170,6 +178,10 @@ template <>
 struct ConcreteClass<Player> {
   using type = PlayerObject;
 };
+template <>
+struct ConcreteClass<CastleObject> {
+  using type = CastleBuilding;
+};
 
 // What the module knows of each class: name, factory and the lists its objects join.
 struct ClassInfo {
@@ -186,5 +198,8 @@ extern const ClassInfo class_info[NUM_CLASS_IDS];
 BaseObject* create_object(int id);
 // Removes the object from every list of its class.
 void remove_from_lists(BaseObject* obj);
+// New objects are numbered after ser_id (objects restored from saved data
+// keep their numbers).
+void continue_ser_ids_after(int ser_id);
 
 }  // namespace gameobj

@@ -15,9 +15,6 @@ QV_GAMEOBJ_OPS(GAMEOBJ_DECLARE_OP)
 // host after every load of the module.
 void link_gui();
 
-// Steps of the world since the module was initialised.
-extern int world_time;
-
 }  // namespace gameobj
 
 namespace gameobj {

@@ -64,6 +64,10 @@ BaseObject* create_object(int id) {
   return o;
 }
 
+void continue_ser_ids_after(int ser_id) {
+  if (next_ser_id != 0 && next_ser_id <= ser_id) next_ser_id = ser_id + 1;
+}
+
 void remove_from_lists(BaseObject* obj) {
   int id = obj->getClassId();
   if (id <= CLS_NONE || id >= NUM_CLASS_IDS) return;

@@ -24,13 +24,11 @@ void set_world_icon_params(vec4f params) {}
 // Menus and screens (GUI runtime).
 void link_gui() {}
 void init_new_gui() { debug("gameobj: init_new_gui (no menu screens yet)"); }
-void open_universe_gui() {}
 void open_game_menu(GameMode* menu_mode) {}
 void open_main_menu() { debug("gameobj: open_main_menu (no menu screens yet)"); }
 void open_cheat_menu() {}
 void close_game_menu() {}
 void safely_close_game_menu() {}
-void update_game_menu(float dt) {}
 void draw_game_menu(float t) {}
 void reset_game_ui_screen() {}
 void set_game_ui_screen(BaseGuiScreen* screen) {}
@@ -44,10 +42,6 @@ void hide_tooltip() {}
 void update_tooltip(float dt) {}
 void render_tooltip(float t) {}
 void init_tooltip() {}
-
-// Game start (saved games and universe).
-void start_new_game(int slot) {}
-void warp_to_universe() {}
 
 // Spells interface and crafting.
 void init_spells_ui() { debug("gameobj: init_spells_ui (no spells interface yet)"); }
@@ -96,15 +90,6 @@ void cast_lightning(vec4f from, vec4f to) {}
 void apply_fireball(vec4f pos, float radius) {}
 void add_water_globe(vec4f pos, float amount) {}
 void create_hill(vec4f pos, float radius, float height) {}
-void init_spell_grid() {}
-void add_spell_to_grid(int spell_class_id, int count) {}
-void pick_up_spell(int spell_class_id) {}
-bool player_has_spell(const char* spell_class_name) { return false; }
-bool player_has_spell_selected(const char* spell_class_name) { return false; }
-void add_initial_spells() {}
-void add_all_spells() {}
-void save_spells() {}
-void load_spells() {}
 void carve_crack(vec4f from, vec4f to, float depth) {}
 void volcano_cone(vec4f pos, float radius, float height) {}
 void add_source_lava(vec4f pos, float amount) {}
@@ -114,9 +99,7 @@ void add_water_source(vec4f pos) {}
 void simulate_water(float dt) {}
 void on_devmode_click(vec4f cam_pos, vec4f view_dir) {}
 
-// Objects in world files and scripts (streams, script binding layer).
-void save_gameobjs(OutputStream& s) {}
-void load_gameobjs(InputStream& s) {}
+// Script classes of the objects (script binding layer).
 void bind_gameobj(HSQUIRRELVM vm) {}
 
 }  // namespace gameobj
