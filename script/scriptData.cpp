@@ -81,6 +81,20 @@ struct StackGuard {
   }
 };
 
+// The instance's native pointer when its class or a base carries the tag
+// (found without the interface call, which builds an error text on every
+// mismatch); `tagged` tells whether it does.
+SQUserPointer tagged_up(const HSQOBJECT& inst, SQUserPointer tag, bool& tagged) {
+  tagged = false;
+  if (inst._type != OT_INSTANCE) return nullptr;
+  for (SQClass* c = inst._unVal.pInstance->klass; c; c = c->base)
+    if (c->typetag == tag) {
+      tagged = true;
+      return inst._unVal.pInstance->up;
+    }
+  return nullptr;
+}
+
 bool same_proto(const HSQOBJECT& a, SQFunctionProto* proto) {
   return a._type == OT_CLOSURE && a._unVal.pClosure->proto == proto;
 }
@@ -93,14 +107,31 @@ struct Writer {
   Level level;
   int depth = 0;
 
+  // Small writes gather here and go to the stream in blocks.
+  uint8_t buf[4096];
+  int used = 0;
+
   [[noreturn]] void fail(const char* msg) { throw OutputStream::Exception(msg, -1); }
   [[noreturn]] void fail_type(const char* format, SQObjectType t) {
     char msg[96];
     snprintf(msg, sizeof(msg), format, (unsigned)t);
     fail(msg);
   }
-  void byte(uint8_t b) { s.write(&b, 1); }
-  void int32(int x) { s.writeValue(x); }
+  void flush() {
+    if (used) s.write(buf, used);
+    used = 0;
+  }
+  void put(const void* p, int n) {
+    if (used + n > (int)sizeof(buf)) flush();
+    if (n >= (int)sizeof(buf)) {
+      s.write(p, n);
+      return;
+    }
+    memcpy(buf + used, p, n);
+    used += n;
+  }
+  void byte(uint8_t b) { put(&b, 1); }
+  void int32(int x) { put(&x, 4); }
 
   void enter() {
     if (++depth > MAX_SCRIPT_DATA_DEPTH) fail("script data nested too deeply");
@@ -120,13 +151,13 @@ struct Writer {
       case OT_FLOAT: {
         byte(SD_FLOAT);
         float f = sq_objtofloat(&o);
-        s.writeValue(f);
+        put(&f, 4);
         return;
       }
       case OT_STRING:
         byte(SD_STRING);
         int32(o._unVal.pString->len);
-        s.write(o._unVal.pString->val, o._unVal.pString->len);
+        put(o._unVal.pString->val, o._unVal.pString->len);
         return;
       case OT_WEAKREF:
         // A weak reference stored in a container reads as its target.
@@ -201,14 +232,16 @@ struct Writer {
 
   // Counts are written as 0 and patched once the items are out.
   int begin_count() {
+    flush();
     int at = s.position();
     int32(0);
     return at;
   }
   void patch_count(int at, int count) {
+    flush();
     int end = s.position();
     s.seekTo(at);
-    int32(count);
+    s.writeValue(count);
     s.seekTo(end);
   }
 
@@ -233,46 +266,70 @@ struct Writer {
   void instance(const HSQOBJECT& o) {
     StackGuard guard(v);
     sq_pushobject(v, o);
-    SQUserPointer up = nullptr;
-    if (SQ_SUCCEEDED(sq_getinstanceup(v, -1, &up, sqbind::class_tag<BaseObject>()))) {
+    bool native;
+    SQUserPointer up = tagged_up(o, sqbind::class_tag<BaseObject>(), native);
+    if (native) {
       if (!up) fail("Native instance pointer is null");
       byte(SD_GAMEOBJ);
       int32(((BaseObject*)up)->ser_id);
       return;
     }
-    if (save_custom_script_instance(SqObject(v, o), s)) return;
-    up = nullptr;
-    sq_getinstanceup(v, -1, &up, nullptr);
-    if (up) fail("Unsupported native instance");
+    if (o._unVal.pInstance->up) {
+      flush();  // the custom writer writes to the stream itself
+      if (save_custom_script_instance(SqObject(v, o), s)) return;
+      fail("Unsupported native instance");
+    }
 
     byte(SD_INSTANCE);
     sq_getclass(v, -1);
     HSQOBJECT cls;
     sq_getstackobj(v, -1, &cls);
-    HSQOBJECT name;
-    if (!root_key_of(cls, name)) fail("Cannot find instance class name");
-    value(name);
+    const ClassLayout& layout = class_layout(cls);
+    value(layout.name);
     // The members whose attributes have a slot "persistent", with the
     // instance's current values.
-    int at = begin_count(), count = 0;
+    int32(layout.persistent.count());
+    for (const HSQOBJECT& key : layout.persistent) {
+      SQInteger top = sq_gettop(v);
+      sq_pushobject(v, o);
+      sq_pushobject(v, key);
+      if (SQ_FAILED(sq_get(v, -2))) fail("can't read instance member");
+      HSQOBJECT val;
+      sq_getstackobj(v, -1, &val);
+      value(key);
+      value(val);
+      sq_settop(v, top);
+    }
+  }
+
+  // What writing an instance needs of its class, found once per class and
+  // call: its root-table name and its persistent members in member order
+  // (the class keeps both alive).
+  struct ClassLayout {
+    SQClass* cls;
+    HSQOBJECT name;
+    DynArray<HSQOBJECT> persistent;
+  };
+  DynArray<ClassLayout> layouts;
+
+  const ClassLayout& class_layout(const HSQOBJECT& cls) {
+    for (const ClassLayout& l : layouts)
+      if (l.cls == cls._unVal.pClass) return l;
+    ClassLayout l;
+    l.cls = cls._unVal.pClass;
+    if (!root_key_of(cls, l.name)) fail("Cannot find instance class name");
+    SQInteger top = sq_gettop(v);
+    sq_pushobject(v, cls);
     sq_pushnull(v);
     while (SQ_SUCCEEDED(sq_next(v, -2))) {
-      SQInteger top = sq_gettop(v);  // class, iterator, key, class's value
       HSQOBJECT key;
       sq_getstackobj(v, -2, &key);
-      if (persistent(cls, key)) {
-        sq_pushobject(v, o);
-        sq_pushobject(v, key);
-        if (SQ_FAILED(sq_get(v, -2))) fail("can't read instance member");
-        HSQOBJECT val;
-        sq_getstackobj(v, -1, &val);
-        value(key);
-        value(val);
-        count++;
-      }
-      sq_settop(v, top - 2);
+      if (persistent(cls, key)) l.persistent.push_back(key);
+      sq_pop(v, 2);
     }
-    patch_count(at, count);
+    sq_settop(v, top);
+    layouts.push_back(std::move(l));
+    return layouts.back();
   }
 
   // Whether the member's attributes are a table with a slot "persistent".
@@ -315,11 +372,9 @@ struct Writer {
       int32(i);
       return;
     }
-    StackGuard guard(v);
-    sq_pushobject(v, o);
-    SQUserPointer up = nullptr;
-    if (SQ_FAILED(sq_getinstanceup(v, -1, &up, sqbind::class_tag<BaseObject>())))
-      fail("Reference to unsaved instance");
+    bool native;
+    SQUserPointer up = tagged_up(o, sqbind::class_tag<BaseObject>(), native);
+    if (!native) fail("Reference to unsaved instance");
     if (!up) fail("Native instance pointer is null");
     byte(SD_GAMEOBJ);
     int32(((BaseObject*)up)->ser_id);
@@ -414,6 +469,7 @@ void write_top(const SqObject& value, OutputStream& s, Level level) {
     // A handle without a machine holds no reference-counted value.
     Writer w{s, nullptr, level};
     w.value(value.obj);
+    w.flush();
     return;
   }
   Writer w{s, v, level};
@@ -422,6 +478,7 @@ void write_top(const SqObject& value, OutputStream& s, Level level) {
   HSQOBJECT o;
   sq_getstackobj(v, -1, &o);
   w.value(o);
+  w.flush();
 }
 
 // ---- reading
@@ -745,10 +802,9 @@ void finish_loading_script_data(HSQUIRRELVM vm) {
 bool save_custom_script_instance(const SqObject& value, OutputStream& s) {
   HSQUIRRELVM v = value.vm;
   if (!v || value.type() != OT_INSTANCE) return false;
-  StackGuard guard(v);
-  value.push(v);
-  SQUserPointer up = nullptr;
-  if (SQ_FAILED(sq_getinstanceup(v, -1, &up, sqbind::class_tag<BitMap>())) || !up) return false;
+  bool bitmap;
+  SQUserPointer up = tagged_up(value.obj, sqbind::class_tag<BitMap>(), bitmap);
+  if (!up) return false;
   uint8_t type = SD_BITMAP;
   s.write(&type, 1);
   s.write(((BitMap*)up)->words, (int)sizeof(BitMap::words));
