@@ -65,15 +65,21 @@ void step_world(float dt) {
 void go_to_main_menu() {
   close_game_menu();
   release_universe_data();
-  // LATER(world script): start the world script of the gameplay mode
-  // "mainMenu", then generate_world("main_menu").
+  try {
+    init_world_script("mainMenu");
+  } catch (const sqbind::SquirrelError& e) {
+    TempString<4096> msg;
+    msg.printf("Error in world gen script:\n%s", e.what());
+    set_error_message(msg);
+  }
+  generate_world("main_menu");
   set_game_mode(main_menu_mode);
 }
 
 void enter_first_game_mode() {
   if (!start_game_mode.empty()) {
-    // LATER(world script): start the world script of start_game_mode, which
-    // sets game_mode_id, game_mode_has_saves and game_mode_has_universe.
+    // The world script of start_game_mode has run (it sets game_mode_id and
+    // the mode's flags).
     if (game_mode_has_saves && start_game_slot < 0)
       fatal("No savegame slot specified for the game mode %s, use -slot N", start_game_mode.c_str());
     start_new_game(start_game_slot);
@@ -122,10 +128,7 @@ static void handle_dev_keys() {
   // combinations need it everywhere.
   bool ctrl = ctrl_held();
   if (cur_game_mode == dev_mode || ctrl) {
-    if (keyDown('G')) {
-      // LATER(world script): generate_world("main_menu") in the main menu,
-      // else generate_world("game").
-    }
+    if (keyDown('G')) generate_world(cur_game_mode == main_menu_mode ? "main_menu" : "game");
     if (keyDown('H')) HeightmapData::addWaterEverywhere(1.0f);
     if (keyDown('R')) erode_world();
   }

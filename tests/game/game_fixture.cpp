@@ -1,4 +1,5 @@
 #include "tests/game/game_fixture.h"
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include "app/app.h"
@@ -8,6 +9,7 @@
 #include "game/game_mode.h"
 #include "objects/gameobj_host.h"
 #include "objects/gameobj_ops.h"
+#include "platform/paths.h"
 #include "render/d3d_render.h"
 #include "world/heightmap.h"
 
@@ -28,6 +30,8 @@ SDL_Event button_event(bool down, Uint8 button) {
 }
 
 void GameTest::SetUp() {
+  // The application folder holds the game data (the main menu's world script).
+  snprintf(app_path, sizeof(app_path), "%s/", getenv("QV_GAME_DIR"));
   HeightmapData::init_grids();
   HeightmapData::reset();
   reset_app_config();

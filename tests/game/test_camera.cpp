@@ -223,7 +223,8 @@ TEST_F(Camera, ShowcaseResetDrawsItsNoiseTimeFromTheGameRandom) {
 
 TEST_F(Camera, MainMenuStartsAboveTheLandAtTheOrigin) {
   HeightmapData::hmap[hmap_index(2, 3)] = 7.0f;
-  go_to_main_menu();
+  HeightmapData::hmap[hmap_index(9, 0)] = 50.0f;  // outside the square of half-size 5
+  set_game_mode(main_menu_mode);
   EXPECT_FLOAT_EQ(v_y(camera_target), 12.0f);
   EXPECT_EQ(v_x(camera_target), 0.0f);
 }

@@ -44,6 +44,9 @@ TEST_F(ModeTransitions, SwitchingToTheCurrentModeCallsNothing) {
 TEST_F(ModeTransitions, MenusEscapeAndReturn) {
   go_to_main_menu();
   ASSERT_EQ(cur_game_mode, main_menu_mode);
+  float lo, hi;
+  HeightmapData::calcHtRange(lo, hi);
+  EXPECT_LT(lo, hi);  // the main menu's world was generated
   tap(SDL_SCANCODE_ESCAPE);  // nothing in the main menu
   EXPECT_EQ(cur_game_mode, main_menu_mode);
 
