@@ -354,8 +354,11 @@ world_builders <- {
   archipelago = gen_archipelago,
 };
 
-// Builds a world of the type (one of world_types) from the current random state.
+// Builds a world of the type (one of world_types) from the current random
+// state, with a copy of the type's palette (see gen/rules.nut).
 function build_world(type) {
   if (!(type in world_builders)) throw "unknown world type '" + type + "'";
-  world_builders[type](world_palettes[type]);
+  ::cur_world_type <- type;
+  ::cur_palette <- clone world_palettes[type];
+  world_builders[type](::cur_palette);
 }

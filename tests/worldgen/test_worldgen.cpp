@@ -319,7 +319,28 @@ TEST_F(GameModes, TheModesStartWithTheirFlags) {
     EXPECT_EQ(game_mode_has_universe, c.universe) << c.mode;
     EXPECT_EQ(game_mode_has_saves, c.saves) << c.mode;
     EXPECT_TRUE(world_script_funcs.generate_world.isValid()) << c.mode;
+    // The run-time rules every mode brings.
+    EXPECT_TRUE(world_script_funcs.process_event.isValid()) << c.mode;
+    EXPECT_TRUE(world_script_funcs.get_savegame_globals.isValid()) << c.mode;
+    EXPECT_TRUE(world_script_funcs.get_cur_pal_color.isValid()) << c.mode;
   }
+}
+
+TEST_F(GameModes, ThePaletteOfTheWorldBuiltLastCanBeEdited) {
+  ASSERT_EQ(start_existing("sandbox"), "");
+  game_rnd_seed = 3;
+  testing::internal::CaptureStdout();
+  generate_world("game");
+  world_script_funcs.process_event("enter_world");
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("entered a world of type "), std::string::npos);
+  EXPECT_EQ(eval("get_cur_pal_color(\"sand\") == world_palettes[cur_world_type].sand"), "true");
+  ASSERT_EQ(run("set_pal_color(\"sand\", 0xFF010203);"), "");
+  EXPECT_EQ(eval("get_cur_pal_color(\"sand\")"), std::to_string(0xFF010203 - 4294967296ll));
+  EXPECT_EQ(eval("world_palettes[cur_world_type].sand != 0xFF010203"), "true");  // the file's row stays
+  EXPECT_EQ(eval("(function() { try { get_cur_pal_color(\"nope\"); } catch (e) { return e; } })()"),
+            "no palette colour 'nope'");
+  EXPECT_EQ(eval("get_savegame_globals().cur_world_type == cur_world_type"), "true");
 }
 
 TEST_F(GameModes, TheSandboxWorldIsTheSameFromTheSameSeed) {

@@ -2,6 +2,7 @@
 // seen from the self-running camera.
 include("gameModes/mainMenu/info.nut");
 include("gen/worlds.nut");
+include("gen/rules.nut");
 
 showcase_types <- ["volcanic", "archipelago", "hills", "alpine", "desert"];
 

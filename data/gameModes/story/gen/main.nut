@@ -2,6 +2,7 @@
 // name, type and seed, so entering it again later builds the same land.
 include("gameModes/story/info.nut");
 include("gen/worlds.nut");
+include("gen/rules.nut");
 
 universe_world_names <- [
   "Greenhollow", "Sunscar Mesa", "Ember Isle", "Frostpeak",
