@@ -137,3 +137,21 @@ function(qv_link_data_tree)
     endif()
   endforeach()
 endfunction()
+
+# qv_link_host_whole(<target>): for test and benchmark programs that load the
+# game-object module. Like the game executable, the program holds every host
+# library whole and exports its symbols, because the module binds to host
+# functions and globals by name, also to ones the program itself never calls.
+function(qv_link_host_whole target)
+  get_property(libs GLOBAL PROPERTY QV_SUBSYSTEMS)
+  if(TARGET squirrel)
+    list(APPEND libs squirrel)
+  endif()
+  set(archives "")
+  foreach(l ${libs})
+    list(APPEND archives "$<TARGET_FILE:${l}>")
+  endforeach()
+  target_link_options(${target} PRIVATE "LINKER:--whole-archive" ${archives} "LINKER:--no-whole-archive")
+  target_link_libraries(${target} PRIVATE ${libs})
+  set_target_properties(${target} PROPERTIES ENABLE_EXPORTS ON)
+endfunction()

@@ -118,8 +118,7 @@ void update_showoff_camera(float dt) {
   s.noise_time += dt;
 
   vec4f forward = camera_matrix(dt).row(2);
-  camera_target = v_add(camera_target, v_mul(forward, v_splat(CAMERA_SHOWOFF_SPEED * dt)));
-  camera_target = v_make(v_x(camera_target), v_y(camera_target), v_z(camera_target), 1.0f);
+  camera_target = v_add(camera_target, v_mul(forward, v_splat(CAMERA_SHOWOFF_SPEED * dt)));  // w stays 1
 
   // Yaw drifts with fractal noise.
   float n = 0, x = 0.1f * s.noise_time, amp = 1.0f;

@@ -62,6 +62,9 @@ void check_version(InputStream& s) {
   if (version != SAVE_VERSION) throw InputStream::Exception("Unsupported saved game version", s.position());
 }
 
+// A script error's text: for a failed script call the script's own error.
+String script_text(const SquirrelError& e) { return sqbind::script_error_text(e, world_script.vm); }
+
 // Shows "<prefix>\n<text>", the text cut to fit the message buffer.
 void show_error(const char* prefix, const char* text) {
   TempString<4096> msg;
@@ -162,7 +165,7 @@ bool save_world(const char* path) {
     show_error("Error saving the world:", e.what());
   } catch (const SquirrelError& e) {
     clear_script_data_objects();
-    show_error("Error saving the world:", e.what());
+    show_error("Error saving the world:", script_text(e).c_str());
   }
   return false;
 }
@@ -173,6 +176,10 @@ bool load_world(const char* path) {
   // LATER(effects): reset the common effects.
   FileInputStream f;
   if (!f.open(path, "rb")) return false;
+  return load_world(f);
+}
+
+bool load_world(InputStream& f) {
   try {
     clear_script_data_objects();
     check_version(f);
@@ -209,7 +216,7 @@ bool load_world(const char* path) {
     set_error_message(msg);
   } catch (const SquirrelError& e) {
     clear_script_data_objects();
-    show_error("Error loading the world:", e.what());
+    show_error("Error loading the world:", script_text(e).c_str());
   }
   return false;
 }
@@ -282,7 +289,7 @@ bool save_game() {
     show_error("Error saving the game:", e.what());
     return false;
   } catch (const SquirrelError& e) {
-    show_error("Error saving the game:", e.what());
+    show_error("Error saving the game:", script_text(e).c_str());
     return false;
   }
   return save_world(world_path);
@@ -331,7 +338,7 @@ bool load_saved_game(int slot) {
   } catch (const StreamIOException& e) {
     show_error("Error loading the game:", e.what());
   } catch (const SquirrelError& e) {
-    show_error("Error loading the game:", e.what());
+    show_error("Error loading the game:", script_text(e).c_str());
   }
   return false;
 }

@@ -27,6 +27,8 @@
 #include "platform/paths.h"
 #include "squirrel/squirrel.h"
 
+class InputStream;
+
 constexpr uint32_t SAVE_INFO_MAGIC = 0x13110400u;
 constexpr uint32_t SAVE_VERSION = 0x02092900u;
 
@@ -54,6 +56,8 @@ bool erase_saved_game(int slot);
 // "Error loading the world:\n%s (at %X)" or "Error loading the world:\n%s".
 bool save_world(const char* path);
 bool load_world(const char* path);
+// The same from an open stream (the objects already removed).
+bool load_world(InputStream& s);
 // "w%03d" of the current slot; false for a negative index or slot.
 bool load_world(int index);
 

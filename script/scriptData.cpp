@@ -284,12 +284,16 @@ struct Writer {
     sq_getclass(v, -1);
     HSQOBJECT cls;
     sq_getstackobj(v, -1, &cls);
-    const ClassLayout& layout = class_layout(cls);
-    value(layout.name);
+    // By index: writing a member may add the layouts of other classes.
+    int li = class_layout(cls);
+    HSQOBJECT name = layouts[li].name;
+    value(name);
     // The members whose attributes have a slot "persistent", with the
     // instance's current values.
-    int32(layout.persistent.count());
-    for (const HSQOBJECT& key : layout.persistent) {
+    int n = layouts[li].persistent.count();
+    int32(n);
+    for (int k = 0; k < n; k++) {
+      HSQOBJECT key = layouts[li].persistent[k];
       SQInteger top = sq_gettop(v);
       sq_pushobject(v, o);
       sq_pushobject(v, key);
@@ -312,9 +316,9 @@ struct Writer {
   };
   DynArray<ClassLayout> layouts;
 
-  const ClassLayout& class_layout(const HSQOBJECT& cls) {
-    for (const ClassLayout& l : layouts)
-      if (l.cls == cls._unVal.pClass) return l;
+  int class_layout(const HSQOBJECT& cls) {
+    for (int i = 0; i < layouts.count(); i++)
+      if (layouts[i].cls == cls._unVal.pClass) return i;
     ClassLayout l;
     l.cls = cls._unVal.pClass;
     if (!root_key_of(cls, l.name)) fail("Cannot find instance class name");
@@ -328,8 +332,7 @@ struct Writer {
       sq_pop(v, 2);
     }
     sq_settop(v, top);
-    layouts.push_back(std::move(l));
-    return layouts.back();
+    return layouts.push_back(std::move(l));
   }
 
   // Whether the member's attributes are a table with a slot "persistent".

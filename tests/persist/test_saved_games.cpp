@@ -388,8 +388,9 @@ TEST_F(SavedGameTest, ASaveFailingAtAnyWriteLeavesThePreviousSaveLoadable) {
   struct stat world_stat;
   ASSERT_EQ(stat(slot_file(7, "w000").c_str(), &world_stat), 0);
   for (int n = 1; n <= writes; n++) {
-    for (int i = 0; i < 2; i++)
+    for (int i = 0; i < 2; i++) {
       if (read(slot_file(7, files[i])) != old_files[i]) ASSERT_TRUE(write_file(slot_file(7, files[i]), old_files[i]));
+    }
     save_fail_at_write = n;
     save_writes = 0;
     EXPECT_FALSE(save_game()) << n;

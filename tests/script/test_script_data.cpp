@@ -197,6 +197,19 @@ TEST_F(ScriptData, InstancesKeepOnlyPersistentMembersAndSkipTheConstructor) {
   EXPECT_EQ(eval("loaded[1].n"), "3");        // the attribute's value does not matter
   EXPECT_EQ(eval("loaded[1].constructed"), "false");
 
+  // A chain of instances of many classes, each met first inside the last.
+  ASSERT_EQ(run("local src = \"\";"
+                "for (local i = 0; i < 12; i++) src += \"class C\" + i + \" { </ persistent = 1 /> next = null; id = \" + i + \"; }\";"
+                "compilestring(src)();"
+                "chain <- null;"
+                "for (local i = 11; i >= 0; i--) { local c = getroottable()[\"C\" + i](); c.next = chain; chain = c; }"),
+            "");
+  std::string bytes = save("chain");
+  MemoryOutputStream none;
+  save_script_refs(none);
+  load(bytes);
+  EXPECT_EQ(eval("(function() { local n = 0; for (local c = loaded; c; c = c.next) n += c.id; return n; })()"), "66");
+
   // An instance of a class held in no root slot has no name to go by.
   EXPECT_EQ(save_error("(function() { local L = class { x = 1 }; return L(); })()"),
             "Cannot find instance class name");
