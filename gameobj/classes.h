@@ -127,9 +127,20 @@ constexpr bool class_names_rise() {
 }
 static_assert(class_names_rise(), "class ids must rise with the class names");
 
+// A test build of the module answers every message with
+// GAMEOBJ_TEST_MESSAGE_REPLY, so that a test can tell which build's code an
+// object runs after the module was swapped.
+#ifdef GAMEOBJ_TEST_MESSAGE_REPLY
+#define GAMEOBJ_TEST_REPLY \
+  int onMessage(int) override { return GAMEOBJ_TEST_MESSAGE_REPLY; }
+#else
+#define GAMEOBJ_TEST_REPLY
+#endif
+
 // The common base of every spell; spells sit in their own list and in SpellObject_list.
 class SpellObject : public BaseObject {
  public:
+  GAMEOBJ_TEST_REPLY
   const char* getClassName() override { return "SpellObject"; }
   int getClassId() override { return CLS_SpellObject; }
 };
@@ -137,6 +148,7 @@ class SpellObject : public BaseObject {
 // The castle: the host declares its state (objects/castle.h).
 class CastleBuilding final : public CastleObject {
  public:
+  GAMEOBJ_TEST_REPLY
   const char* getClassName() override { return "CastleObject"; }
   int getClassId() override { return CLS_CastleObject; }
 };
@@ -144,6 +156,7 @@ class CastleBuilding final : public CastleObject {
 // The player: the host declares its interface, the module implements it.
 class PlayerObject final : public Player {
  public:
+  GAMEOBJ_TEST_REPLY
   const char* getClassName() override { return "Player"; }
   int getClassId() override { return CLS_Player; }
   vec4f getPos() override;
@@ -157,6 +170,7 @@ class PlayerObject final : public Player {
 #define GAMEOBJ_DEFINE_DEF(name, base)                                 \
   class name : public base {                                           \
    public:                                                             \
+    GAMEOBJ_TEST_REPLY                                                 \
     const char* getClassName() override { return #name; }              \
     int getClassId() override { return CLS_##name; }                   \
   };

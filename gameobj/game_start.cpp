@@ -1,7 +1,7 @@
 // Starting a game, travelling back to the universe, and (until the GUI
 // runtime brings the universe screen) picking a world in the universe view.
 #include "game/game_mode.h"
-#include "gameobj/module.h"
+#include "module.h"
 #include "lib/check.h"
 #include "persist/savedGame.h"
 #include "world/worldGen.h"

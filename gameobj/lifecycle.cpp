@@ -1,5 +1,5 @@
 // The module's start, step and end.
-#include "gameobj/module.h"
+#include "module.h"
 #include "game/game_mode.h"
 #include "lib/check.h"
 #include "persist/savedGame.h"

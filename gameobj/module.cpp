@@ -2,7 +2,7 @@
 // Everything else stays hidden inside the module (-fvisibility=hidden), so
 // the host's pointers named like the operations never bind to them.
 #include <cstring>
-#include "gameobj/module.h"
+#include "module.h"
 
 #define GAMEOBJ_EXPORT extern "C" __attribute__((visibility("default")))
 

@@ -2,7 +2,7 @@
 // declared in namespace gameobj so that they never clash with the host's
 // pointers of the same names, and the module's shared state.
 #pragma once
-#include "gameobj/classes.h"
+#include "classes.h"
 #include "objects/gameobj_ops.h"
 
 namespace gameobj {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <type_traits>
-#include "gameobj/module.h"
+#include "module.h"
 
 namespace gameobj {
 

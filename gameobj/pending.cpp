@@ -4,7 +4,7 @@
 // The module must export every bound operation, so each exists here with an
 // empty body and a neutral result; the gameplay of the module replaces them
 // one by one, moving each into the file of its subsystem.
-#include "gameobj/module.h"
+#include "module.h"
 #include "lib/check.h"
 
 namespace gameobj {

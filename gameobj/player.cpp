@@ -1,6 +1,6 @@
 // The local player: creation at a position and flight over the land.
 #include <cmath>
-#include "gameobj/module.h"
+#include "module.h"
 
 // Height the player keeps above the land or fluid surface under it.
 static const float PLAYER_CLEARANCE = 2.0f;

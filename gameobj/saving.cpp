@@ -17,7 +17,7 @@
 // removes the objects made so far and raises InputStream::Exception.
 #include <algorithm>
 #include <cstring>
-#include "gameobj/module.h"
+#include "module.h"
 #include "lib/check.h"
 #include "script/scriptData.h"
 #include "script/streams.h"

@@ -3,7 +3,7 @@
 // is kept in the universe table's slot "spells" when the game is saved (an
 // array of tables { spell = class name, count = n }) and read back from
 // there when a game is loaded.
-#include "gameobj/module.h"
+#include "module.h"
 #include "objects/spells.h"
 #include "world/worldGen.h"
 

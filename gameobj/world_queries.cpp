@@ -1,7 +1,7 @@
 // Queries on the world grids: land and fluid heights between grid points,
 // land change and normals. The grids are the host's; the map wraps.
 #include <cmath>
-#include "gameobj/module.h"
+#include "module.h"
 #include "lib/utils.h"
 #include "world/heightmap.h"
 
