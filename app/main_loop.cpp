@@ -11,8 +11,10 @@
 #include "app/app.h"
 #include "app/config.h"
 #include "app/input.h"
+#include "app/log.h"
 #include "game/game_mode.h"
 #include "lib/check.h"
+#include "objects/gameobj_host.h"
 #include "objects/gameobj_ops.h"
 #include "platform/clock.h"
 #include "render/d3d_render.h"
@@ -51,15 +53,31 @@ void set_update_rate(int steps_per_second, int max_steps) {
 
 void reset_update_time() { update_start = get_ref_time(); }
 
+// The module's script classes, registered again in the world script machine
+// after the module was swapped or loaded again (the old build's are gone).
+static void rebind_gameobj_scripts() {
+  HSQUIRRELVM vm = get_world_script_vm();
+  if (!vm || !bind_gameobj) return;
+  try {
+    bind_gameobj(vm);
+  } catch (const sqbind::SquirrelError& e) {
+    TempString<4096> text;
+    text.printf("Error in world gen script:\n%.4000s", sqbind::script_error_text(e, vm).c_str());
+    set_error_message(text);
+  }
+}
+
 void update_app(float dt) {
   if (cur_game_mode) cur_game_mode->update(dt);
   // Per-step services after the mode's update, timed as "misc" by the timing
   // overlay: filled by sound (the 3-D listener at the camera with its
   // velocity, the re-wrapped tracked sounds, the music chain, applying 3-D
   // sound) and by the GUI runtime (destroying the elements queued for it).
-  // Filled by the module host: when force_gameobj_reload is set, clear it,
-  // reload_gameobj(true) and re-register the module's script classes,
-  // showing "Error in world gen script:\n%s" on a script error.
+  if (force_gameobj_reload) {
+    force_gameobj_reload = false;
+    reload_gameobj(true);
+    rebind_gameobj_scripts();
+  }
   update_duration = get_ref_time() - update_start;
 }
 
@@ -89,10 +107,10 @@ static int read_gpu_load() { return -1; }
 static void run_once_per_second_tasks() {
   reload_shaders(false);
   reload_textures(false);
-  // Filled by the module host, sky and sound: the script and module reload
-  // set (reload_gameobj(false) and class re-registration; the sky script with
-  // its error box "Error in sky script:\n%s"), then the world script below,
-  // then the sound script with "Error in sound script:\n%s".
+  if (reload_gameobj(false)) rebind_gameobj_scripts();
+  // Filled by sky and sound: the sky script with its error box "Error in sky
+  // script:\n%s", then the world script below, then the sound script with
+  // "Error in sound script:\n%s".
   reload_world_script_if_changed();
   flush_app_config();
 }

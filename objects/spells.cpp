@@ -1,5 +1,7 @@
 #include "objects/spells.h"
 #include <cstring>
+#include "script/sqbind.h"
+#include "world/worldGen.h"
 
 SpellInfo spell_info[NUM_SPELLS + 1] = {
     {20, "FireballSpell", "Fireball", "fireball", 0, -1},
@@ -48,4 +50,33 @@ int get_glob_res_id(const char* name) {
   for (int i = 0; i < NUM_GLOB_RES; i++)
     if (strcmp(glob_res_info[i].name, name) == 0) return i;
   return -1;
+}
+
+int get_glob_res_amount(const char* name) {
+  if (!name || universe.isNull() || !universe.vm) return 0;
+  try {
+    sqbind::SqObject resources = sqbind::getSlot(universe, "resources");
+    if (!sqbind::hasSlot(resources, name)) return 0;
+    return sqbind::getSlotInt(resources, name);
+  } catch (const sqbind::SquirrelError&) {
+    return 0;
+  }
+}
+
+bool add_glob_res_amount(const char* name, int amount) {
+  if (!name || universe.isNull() || !universe.vm) return false;
+  try {
+    sqbind::SqObject resources = sqbind::getSlot(universe, "resources");
+    int have = sqbind::hasSlot(resources, name) ? sqbind::getSlotInt(resources, name) : 0;
+    HSQUIRRELVM v = resources.vm;
+    SQInteger top = sq_gettop(v);
+    resources.push(v);
+    sq_pushstring(v, name, -1);
+    sq_pushinteger(v, have + amount);
+    bool stored = SQ_SUCCEEDED(sq_newslot(v, -3, SQFalse));
+    sq_settop(v, top);
+    return stored;
+  } catch (const sqbind::SquirrelError&) {
+    return false;
+  }
 }

@@ -32,3 +32,11 @@ extern GlobResInfo glob_res_info[NUM_GLOB_RES];
 
 // Index 0-4 of a resource name, -1 for null or a name not in the table.
 int get_glob_res_id(const char* name);
+
+// Amounts of the global resources, kept in the universe's table "resources"
+// (slot per resource name). The amount of a resource: 0 without a universe
+// or when the table or the slot is missing or not a number.
+int get_glob_res_amount(const char* name);
+// Adds amount to the resource's slot, made with 0 when missing. False
+// without a universe or when the table is missing or cannot take the slot.
+bool add_glob_res_amount(const char* name, int amount);

@@ -1,5 +1,6 @@
 #include "platform/process.h"
 #include <cerrno>
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -48,4 +49,59 @@ bool shell_execute(const char* operation, const char* file, const char* paramete
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool start_child_process(ChildProcess& child, const char* const* argv, const char* dir) {
+  child = ChildProcess();
+  if (!argv || !argv[0]) return false;
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return false;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
+  // Only the child moves to dir: the game keeps its working folder, so that
+  // relative paths it was given (a screenshot file, the data folder) keep
+  // their meaning after a rebuild was started.
+  if (dir) posix_spawn_file_actions_addchdir_np(&actions, dir);
+  pid_t pid;
+  int err = posix_spawnp(&pid, argv[0], &actions, nullptr, (char* const*)argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(fds[1]);
+  if (err != 0) {
+    close(fds[0]);
+    return false;
+  }
+  fcntl(fds[0], F_SETFL, fcntl(fds[0], F_GETFL) | O_NONBLOCK);
+  child.pid = pid;
+  child.out_fd = fds[0];
+  return true;
+}
+
+int read_child_output(ChildProcess& child, char* buf, int size) {
+  if (child.out_fd < 0) return -1;
+  for (;;) {
+    ssize_t n = read(child.out_fd, buf, size);
+    if (n > 0) return (int)n;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
+    close(child.out_fd);  // the end of the output, or a broken pipe
+    child.out_fd = -1;
+    return -1;
+  }
+}
+
+bool poll_child_exit(ChildProcess& child, int* code) {
+  if (child.pid <= 0) return false;
+  int status = 0;
+  pid_t r;
+  while ((r = waitpid(child.pid, &status, WNOHANG)) < 0 && errno == EINTR) {
+  }
+  if (r == 0) return false;
+  int c = -1;
+  if (r == child.pid) c = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+  child.pid = -1;
+  if (code) *code = c;
+  return true;
 }

@@ -335,7 +335,7 @@ static void bind_generation(HSQUIRRELVM vm) {
   register_function(root, "play_sound_event", sq_play_sound_event);
   register_function(root, "get_spell_icon_name", sq_get_spell_icon_name);
   register_function(root, "get_spell_title", sq_get_spell_title);
-  // get_glob_res_amount comes with the module host's global resources.
+  register_function(root, "get_glob_res_amount", get_glob_res_amount);
   register_function(root, "get_assigned_button_name", sq_get_assigned_button_name);
   register_function(root, "show_splash", sq_show_splash);
   register_function(root, "debug_object", sq_debug_object_fn);

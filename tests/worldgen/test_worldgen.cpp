@@ -9,6 +9,7 @@
 #include <regex>
 #include <string>
 #include "game/game_mode.h"
+#include "objects/spells.h"
 #include "tests/worldgen/worldgen_fixture.h"
 
 using namespace HeightmapData;
@@ -231,6 +232,33 @@ TEST_F(WorldGen, UniverseGeneration) {
   testing::internal::GetCapturedStdout();
   EXPECT_STREQ(get_error_message(), "Error in universe gen script:\nNo 'generate_universe' function in script");
   EXPECT_TRUE(universe.isNull());
+}
+
+TEST_F(WorldGen, GlobalResourcesLiveInTheUniversesResourcesTable) {
+  ASSERT_EQ(start("game_mode_info <- { title = \"Saga\", hasUniverse = true };"
+                  "function generate_universe() { return { resources = { star = 2, seed = \"x\" } }; }"),
+            "");
+  // No universe yet.
+  EXPECT_EQ(eval("get_glob_res_amount(\"shard\")"), "0");
+  EXPECT_FALSE(add_glob_res_amount("shard", 3));
+  testing::internal::CaptureStdout();
+  generate_universe();
+  testing::internal::GetCapturedStdout();
+  ASSERT_FALSE(universe.isNull());
+  EXPECT_EQ(eval("get_glob_res_amount(\"star\")"), "2");
+  EXPECT_EQ(get_glob_res_amount("shard"), 0);
+  EXPECT_EQ(get_glob_res_amount("seed"), 0);  // not a number
+  EXPECT_TRUE(add_glob_res_amount("shard", 3));
+  EXPECT_EQ(eval("universe.resources.shard"), "3");
+  EXPECT_TRUE(add_glob_res_amount("star", -1));
+  EXPECT_EQ(eval("get_glob_res_amount(\"star\")"), "1");
+  // A universe without the table, or with something else in its place.
+  ASSERT_EQ(run("delete universe.resources;"), "");
+  EXPECT_EQ(get_glob_res_amount("star"), 0);
+  EXPECT_FALSE(add_glob_res_amount("star", 1));
+  ASSERT_EQ(run("universe.resources <- [1, 2];"), "");
+  EXPECT_FALSE(add_glob_res_amount("star", 1));
+  EXPECT_EQ(eval("universe.resources.len()"), "2");
 }
 
 // Gives a file a modification time it never had before in this run.
