@@ -8,6 +8,12 @@
 #include "render/d3d_shaders.h"
 #include "render/font.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#define QV_LEAK_CHECK 1
+#include <dlfcn.h>
+#include <link.h>
+#endif
+
 GlDevice gl;
 void* d3d = nullptr;
 int d3d_wd = 0, d3d_ht = 0;
@@ -412,6 +418,23 @@ static void drawable_size(int& w, int& h) {
   if (w < 1 || h < 1) SDL_GetWindowSize(gl.window, &w, &h);
 }
 
+#ifdef QV_LEAK_CHECK
+// Under AddressSanitizer: Mesa's GL driver keeps allocations of a context
+// for the life of the process, and it is unloaded before the leak check
+// runs at exit, so its frames would have no module name to tell them from
+// ours. Loading it once more with RTLD_NODELETE keeps it mapped, and the
+// built-in suppression below names it.
+extern "C" const char* __lsan_default_suppressions() { return "leak:_dri.so\n"; }
+
+static int pin_dri_object(struct dl_phdr_info* info, size_t, void*) {
+  if (info->dlpi_name && strstr(info->dlpi_name, "_dri.so")) dlopen(info->dlpi_name, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+  return 0;
+}
+static void keep_gl_driver_for_leak_check() { dl_iterate_phdr(pin_dri_object, nullptr); }
+#else
+static void keep_gl_driver_for_leak_check() {}
+#endif
+
 bool init_d3d(SDL_Window* window, int width, int height, bool fullscreen, bool vsync) {
   close_d3d();
   if (!window) return false;
@@ -427,6 +450,7 @@ bool init_d3d(SDL_Window* window, int width, int height, bool fullscreen, bool v
     debug("can't create GL 4.5 core context: %s", SDL_GetError());
     return false;
   }
+  keep_gl_driver_for_leak_check();
   if (epoxy_gl_version() < 45) {
     debug("GL 4.5 is required, the driver offers %d.%d", epoxy_gl_version() / 10, epoxy_gl_version() % 10);
     SDL_GL_DeleteContext(ctx);

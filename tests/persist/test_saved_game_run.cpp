@@ -134,6 +134,9 @@ TEST(SavedGameRun, AStoryGameStartedHeadlessIsSavedAndLoadsBackBitForBit) {
   close_world_script();
   remove_all_gameobj();
   unload_gameobj_module();
+  // The tables read from the files live in the scratch machine.
+  info_table.release();
+  uni_table.release();
   close_scratch_vm();
 }
 
