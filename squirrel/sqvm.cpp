@@ -1170,25 +1170,30 @@ L_NE:
   obj_setbool(RA, !vm_equal(RB, RC));
   DISPATCH();
 
+// r = (x cmpop y): integers and floats directly, anything else through
+// vm_compare (metamethods may run, so the frame is saved and reloaded).
+#define VM_COMPARE(r, x, y, cmpop)                                                \
+  if ((x)._type == OT_INTEGER && (y)._type == OT_INTEGER) {                       \
+    r = (x)._unVal.nInteger cmpop (y)._unVal.nInteger;                            \
+  } else if (((x)._type & SQOBJECT_NUMERIC) && ((y)._type & SQOBJECT_NUMERIC)) {  \
+    r = tofloat(x) cmpop tofloat(y);                                              \
+  } else {                                                                        \
+    SAVE();                                                                       \
+    int c;                                                                        \
+    {                                                                             \
+      SQRef a(x), b(y);                                                           \
+      if (!vm_compare(v, a.o, b.o, c)) THROW();                                   \
+    }                                                                             \
+    LOAD_FRAME();                                                                 \
+    r = c cmpop 0;                                                                \
+  }
+
 #define COMPARE(name, cmpop)                                                      \
   L_##name : {                                                                    \
     const SQObject& x = RB;                                                       \
     const SQObject& y = RC;                                                       \
     bool r;                                                                       \
-    if (x._type == OT_INTEGER && y._type == OT_INTEGER) {                         \
-      r = x._unVal.nInteger cmpop y._unVal.nInteger;                              \
-    } else if ((x._type & SQOBJECT_NUMERIC) && (y._type & SQOBJECT_NUMERIC)) {    \
-      r = tofloat(x) cmpop tofloat(y);                                            \
-    } else {                                                                      \
-      SAVE();                                                                     \
-      int c;                                                                      \
-      {                                                                           \
-        SQRef a(x), b(y);                                                         \
-        if (!vm_compare(v, a.o, b.o, c)) THROW();                                 \
-      }                                                                           \
-      LOAD_FRAME();                                                               \
-      r = c cmpop 0;                                                              \
-    }                                                                             \
+    VM_COMPARE(r, x, y, cmpop)                                                    \
     obj_setbool(RA, r);                                                           \
     DISPATCH();                                                                   \
   }
@@ -1304,21 +1309,8 @@ L_JNEK:
     const SQObject& x = RA;                                                       \
     const SQObject& y = second;                                                   \
     bool r;                                                                       \
-    if (x._type == OT_INTEGER && y._type == OT_INTEGER) {                         \
-      r = x._unVal.nInteger cmpop y._unVal.nInteger;                              \
-    } else if ((x._type & SQOBJECT_NUMERIC) && (y._type & SQOBJECT_NUMERIC)) {    \
-      r = tofloat(x) cmpop tofloat(y);                                            \
-    } else {                                                                      \
-      SAVE();                                                                     \
-      int c;                                                                      \
-      {                                                                           \
-        SQRef a(x), b(y);                                                         \
-        if (!vm_compare(v, a.o, b.o, c)) THROW();                                 \
-      }                                                                           \
-      LOAD_FRAME();                                                               \
-      r = c cmpop 0;                                                              \
-    }                                                                             \
-    if (r) ip += pi->d;                                                             \
+    VM_COMPARE(r, x, y, cmpop)                                                    \
+    if (r) ip += pi->d;                                                           \
     DISPATCH();                                                                   \
   }
   CJUMPT(JLT, <, RB)
@@ -1330,6 +1322,7 @@ L_JNEK:
   CJUMPT(JGTK, >, K[pi->b | (pi->c << 8)])
   CJUMPT(JGEK, >=, K[pi->b | (pi->c << 8)])
 #undef CJUMPT
+#undef VM_COMPARE
 
 L_CALL: {
   const SQObject& fn = RB;
