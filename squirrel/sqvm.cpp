@@ -985,32 +985,39 @@ L_DELETE: {
   ARITH(MUL, '*', a * b, a * b)
 #undef ARITH
 
+// Division and remainder: numbers directly, except integer division by 0
+// (an error) and by -1 (INT_MIN / -1 overflows), which take the general
+// path with the metamethods.
+#define DIVMOD(second, div_op)                                                    \
+  {                                                                               \
+    const SQObject& x = RB;                                                       \
+    const SQObject& y = second;                                                   \
+    bool div = pi->op == div_op;                                                  \
+    if ((x._type & SQOBJECT_NUMERIC) && (y._type & SQOBJECT_NUMERIC) &&           \
+        !(x._type == OT_INTEGER && y._type == OT_INTEGER &&                       \
+          (y._unVal.nInteger == 0 || y._unVal.nInteger == -1))) {                 \
+      if (x._type == OT_INTEGER && y._type == OT_INTEGER) {                       \
+        SQInteger a = x._unVal.nInteger, b = y._unVal.nInteger;                   \
+        obj_setint(RA, div ? a / b : a % b);                                      \
+      } else {                                                                    \
+        SQFloat a = tofloat(x), b = tofloat(y);                                   \
+        obj_setfloat(RA, div ? a / b : fmodf(a, b));                              \
+      }                                                                           \
+      DISPATCH();                                                                 \
+    }                                                                             \
+    SAVE();                                                                       \
+    {                                                                             \
+      SQRef a(x), b(y), res;                                                      \
+      if (!vm_arith(v, div ? '/' : '%', a.o, b.o, res.o)) THROW();                \
+      LOAD_FRAME();                                                               \
+      obj_set(RA, res.o);                                                         \
+    }                                                                             \
+    DISPATCH();                                                                   \
+  }
 L_DIV:
-L_MOD: {
-  const SQObject& x = RB;
-  const SQObject& y = RC;
-  bool div = pi->op == OP_DIV;
-  if ((x._type & SQOBJECT_NUMERIC) && (y._type & SQOBJECT_NUMERIC) &&
-      !(x._type == OT_INTEGER && y._type == OT_INTEGER &&
-        (y._unVal.nInteger == 0 || y._unVal.nInteger == -1))) {
-    if (x._type == OT_INTEGER && y._type == OT_INTEGER) {
-      SQInteger a = x._unVal.nInteger, b = y._unVal.nInteger;
-      obj_setint(RA, div ? a / b : a % b);
-    } else {
-      SQFloat a = tofloat(x), b = tofloat(y);
-      obj_setfloat(RA, div ? a / b : fmodf(a, b));
-    }
-    DISPATCH();
-  }
-  SAVE();
-  {
-    SQRef a(x), b(y), res;
-    if (!vm_arith(v, div ? '/' : '%', a.o, b.o, res.o)) THROW();
-    LOAD_FRAME();
-    obj_set(RA, res.o);
-  }
-  DISPATCH();
-}
+L_MOD:
+  DIVMOD(RC, OP_DIV)
+
 L_ADDI: {
   const SQObject& x = RB;
   if (x._type == OT_INTEGER) {
@@ -1060,31 +1067,10 @@ L_ADDI: {
 #undef ARITHK
 
 L_DIVK:
-L_MODK: {
-  const SQObject& x = RB;
-  const SQObject& y = K[pi->d];
-  bool div = pi->op == OP_DIVK;
-  if ((x._type & SQOBJECT_NUMERIC) && (y._type & SQOBJECT_NUMERIC) &&
-      !(x._type == OT_INTEGER && y._type == OT_INTEGER &&
-        (y._unVal.nInteger == 0 || y._unVal.nInteger == -1))) {
-    if (x._type == OT_INTEGER && y._type == OT_INTEGER) {
-      SQInteger a = x._unVal.nInteger, b = y._unVal.nInteger;
-      obj_setint(RA, div ? a / b : a % b);
-    } else {
-      SQFloat a = tofloat(x), b = tofloat(y);
-      obj_setfloat(RA, div ? a / b : fmodf(a, b));
-    }
-    DISPATCH();
-  }
-  SAVE();
-  {
-    SQRef a(x), res;
-    if (!vm_arith(v, div ? '/' : '%', a.o, y, res.o)) THROW();
-    LOAD_FRAME();
-    obj_set(RA, res.o);
-  }
-  DISPATCH();
-}
+L_MODK:
+  DIVMOD(K[pi->d], OP_DIVK)
+#undef DIVMOD
+
 L_CONCAT: {
   SAVE();
   if (!concat_registers(v, ci->base + pi->a, pi->b)) THROW();
